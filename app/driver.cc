@@ -1,0 +1,47 @@
+// Start-up and sequencing. The driver decides nothing about the file; the
+// passes do.
+#include "app/driver.h"
+
+#include <memory>
+
+#include "app/procedure_table.h"
+#include "app/rewrite_pass.h"
+#include "app/scan_pass.h"
+#include "runtime/console.h"
+#include "runtime/pattern.h"
+#include "runtime/run_lock.h"
+#include "runtime/text_file.h"
+
+namespace {
+
+constexpr size_t kTableSlots = 512;
+
+void printCredits() {
+  printLine(u"Orrinvale uses:");
+  printLine(u"PCRE, the Perl Compatible Regular Expressions library by Philip Hazel, "
+            u"copyright University of Cambridge, England");
+  printLine(u"For PCRE license see pcre_license.txt");
+  printLine(u"");
+}
+
+}  // namespace
+
+void runEndRoutine() {
+  RunLock lock(runMutex());
+  freeAllPatterns();
+  closeAllFiles();
+}
+
+int runOrrinvale() {
+  initPatterns();
+  if (openConsole(runEndRoutine)) {
+    printCredits();
+    auto table = std::make_unique<ProcedureTable>(kTableSlots);
+    const std::u16string fileName = u"Velmarin.asm";
+    // An incomplete table would call live procedures dead; then the file is
+    // left as it is.
+    if (ScanPass(fileName, *table)) RewritePass(fileName, *table);
+  }
+  runEndRoutine();
+  return 0;
+}

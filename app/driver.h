@@ -1,0 +1,13 @@
+// The program from start to end: runtime and console up, credits, the two
+// passes over "Velmarin.asm", the end routine.
+#ifndef ORRINVALE_APP_DRIVER_H_
+#define ORRINVALE_APP_DRIVER_H_
+
+// Releases every pattern and closes every open file (writing out its buffer).
+// Run at the end of every run, and by the console-close handler.
+void runEndRoutine();
+
+// Runs the tool in the current directory; returns the exit status, always 0.
+int runOrrinvale();
+
+#endif  // ORRINVALE_APP_DRIVER_H_

@@ -1,0 +1,25 @@
+// Marking with an explicit work stack: a chain of a million procedures must
+// not cost a million stack frames.
+#include "app/marking.h"
+
+#include <vector>
+
+void MarkReachable(ProcedureTable&, const ReferenceSet& refs) {
+  std::vector<const ReferenceSet*> pending{&refs};
+  while (!pending.empty()) {
+    const ReferenceSet* set = pending.back();
+    pending.pop_back();
+    for (ProcedureEntry* entry : *set) {
+      // Marking before descending walks each set at most once, so cycles end.
+      if (entry->used != 0) continue;
+      entry->used = 1;
+      if (!entry->refs.empty()) pending.push_back(&entry->refs);
+    }
+  }
+}
+
+void markFromMainCode(ProcedureTable& table) {
+  ProcedureEntry& main = entryFor(table, MainContextKey);
+  main.used = 1;
+  if (!main.refs.empty()) MarkReachable(table, main.refs);
+}

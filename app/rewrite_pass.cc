@@ -1,0 +1,125 @@
+// The rewrite. Lines stream from the original into a temporary file that then
+// replaces it, so the file is never held whole in memory and never half
+// written. Only where no temporary file can be created is the file rewritten
+// in place, from lines collected beforehand.
+#include "app/rewrite_pass.h"
+
+#include <new>
+#include <vector>
+
+#include "app/line_text.h"
+#include "runtime/console.h"
+#include "runtime/file_replace.h"
+#include "runtime/pattern.h"
+#include "runtime/text_file.h"
+
+namespace {
+
+struct Rewriter {
+  explicit Rewriter(ProcedureTable& table) : table(table) {}
+
+  ProcedureTable& table;
+  Pattern invocationPattern = createPattern(u"^( )*MP([0-9])+", kCaseInsensitive);
+  TextFormat format = TextFormat::Ansi;
+  int64_t invocations = 0;
+  int64_t removed = 0;
+  std::vector<std::u16string> matches = std::vector<std::u16string>(1);
+  std::u16string replacement;
+  std::u16string label;
+
+  void write(TextFile* output, std::u16string_view line) {
+    writeLine(output, transform(line), format);
+  }
+
+  std::u16string_view transform(std::u16string_view line) {
+    std::u16string_view trimmed = trimChar(line);
+    if (!patternMatches(invocationPattern, trimmed)) return line;
+    if (extractMatches(invocationPattern, trimmed, &matches) < 1) return line;
+    ++invocations;
+    // The digits as written, leading zeros kept: MP012 names _Procedure012.
+    label.assign(u"_Procedure");
+    label.append(std::u16string_view(matches[0]).substr(2));
+    if (entryFor(table, label).used != 0) return line;
+    ++removed;
+    replacement.assign(u"; ");
+    replacement.append(trimmed);
+    replacement.append(u"; AUTOMATICALLY REMOVED");
+    return replacement;
+  }
+};
+
+// Streams input into a temporary file and puts it in place. False when the
+// new content could not be completed.
+bool rewriteThroughTemporary(TextFile* input, Rewriter& rewriter, Replacement& replacement) {
+  writeFormat(replacement.output, rewriter.format);
+  std::u16string line;
+  try {
+    while (!atEnd(input)) {
+      readLine(input, rewriter.format, &line);
+      rewriter.write(replacement.output, line);
+    }
+  } catch (const std::bad_alloc&) {
+    input->readFailed = true;  // out of memory: the new content is incomplete
+  }
+  // A read that failed part way ended the file early; committing would cut it.
+  bool readWhole = !input->readFailed;
+  closeFile(input);
+  if (!readWhole) {
+    abandonReplacement(&replacement);
+    return false;
+  }
+  return commitReplacement(&replacement);
+}
+
+bool rewriteWithoutTemporary(std::u16string_view fileName, TextFile* input,
+                             Rewriter& rewriter) {
+  std::vector<std::u16string> lines;
+  bool readWhole = true;
+  try {
+    while (!atEnd(input)) readLine(input, rewriter.format, &lines.emplace_back());
+  } catch (const std::bad_alloc&) {
+    readWhole = false;
+  }
+  readWhole = readWhole && !input->readFailed;
+  closeFile(input);
+  if (!readWhole) return false;
+  return rewriteInPlace(fileName, [&](TextFile* output) {
+    writeFormat(output, rewriter.format);
+    for (const std::u16string& line : lines) rewriter.write(output, line);
+  });
+}
+
+}  // namespace
+
+void RewritePass(std::u16string_view fileName, ProcedureTable& table) {
+  Rewriter rewriter(table);
+  TextFile* input = openForReading(fileName);
+  if (!input) {
+    printLine(notFoundMessage(fileName));
+    return;
+  }
+  rewriter.format = readFormat(input);
+
+  Replacement replacement;
+  bool written = false;
+  switch (beginReplacement(fileName, &replacement)) {
+    case ReplaceStart::ReadOnly:
+      closeFile(input);  // the file stays as it is, without a word
+      return;
+    case ReplaceStart::Ready:
+      written = rewriteThroughTemporary(input, rewriter, replacement);
+      break;
+    case ReplaceStart::InPlace:
+      written = rewriteWithoutTemporary(fileName, input, rewriter);
+      break;
+    case ReplaceStart::Failed:
+      closeFile(input);
+      break;
+  }
+  if (!written) {
+    printLine(u"File '" + std::u16string(fileName) + u"' could not be written.");
+    return;
+  }
+  printLine(u"Removed " + decimal(rewriter.removed) + u" out of " +
+            decimal(rewriter.invocations) + u" used procedure macros.");
+}

@@ -1,0 +1,99 @@
+// The reference scan. Each trimmed line is classified by the first rule that
+// fits: comment, macro start, macro end, procedure label, lines with
+// references. A block's label line switches the context to which later
+// references are credited; its "}" switches back to the main code.
+#include "app/scan_pass.h"
+
+#include <new>
+#include <vector>
+
+#include "app/line_text.h"
+#include "app/marking.h"
+#include "runtime/console.h"
+#include "runtime/pattern.h"
+#include "runtime/text_file.h"
+
+namespace {
+
+struct ScanState {
+  ProcedureTable& table;
+  Pattern labelPattern;
+  Pattern referencePattern;
+  bool insideMacro = false;
+  // The context that references are credited to; null for the main code,
+  // whose entry is made on first use, so a file with no references leaves the
+  // table as the marking alone makes it.
+  ProcedureEntry* current = nullptr;
+  int64_t macroCount = 0;
+  std::vector<std::u16string> matches = std::vector<std::u16string>(1);
+};
+
+ProcedureEntry& currentEntry(ScanState& state) {
+  return state.current ? *state.current : entryFor(state.table, MainContextKey);
+}
+
+// "_Procedure12:" and "_Procedure12::" both name _Procedure12; text after the
+// colon stays part of the key.
+std::u16string_view labelKey(std::u16string_view labelLine) {
+  return trimChar(trimChar(labelLine, u':'), u' ');
+}
+
+void scanLine(ScanState& state, std::u16string_view line) {
+  if (!line.empty() && line[0] == u';') return;
+  if (line.starts_with(u"macro MP")) {
+    ++state.macroCount;
+    state.insideMacro = true;
+    return;
+  }
+  if (state.insideMacro && !line.empty() && line[0] == u'}') {
+    state.current = nullptr;
+    state.insideMacro = false;
+    return;
+  }
+  if (state.insideMacro && patternMatches(state.labelPattern, line)) {
+    int32_t found = extractMatches(state.labelPattern, line, &state.matches);
+    for (int32_t i = 0; i < found; ++i) {
+      state.current = &entryFor(state.table, labelKey(state.matches[i]));
+      state.current->used = 0;
+    }
+    return;
+  }
+  if (patternMatches(state.referencePattern, line)) {
+    int32_t found = extractMatches(state.referencePattern, line, &state.matches);
+    ReferenceSet& refs = currentEntry(state).refs;
+    for (int32_t i = 0; i < found; ++i) refs.insert(&entryFor(state.table, state.matches[i]));
+  }
+}
+
+}  // namespace
+
+bool ScanPass(std::u16string_view fileName, ProcedureTable& table) {
+  clearTable(table);
+  ScanState state{table, createPattern(u"^( )*_Procedure([0-9])+:.*", kCaseInsensitive),
+                  createPattern(u"_Procedure([0-9])+", kCaseInsensitive)};
+  TextFile* file = openForReading(fileName);
+  if (!file) {
+    printLine(notFoundMessage(fileName));
+    return true;
+  }
+  TextFormat format = readFormat(file);
+  std::u16string line;
+  bool readWhole = true;
+  try {
+    while (!atEnd(file)) {
+      readLine(file, format, &line);
+      scanLine(state, trimChar(line));
+    }
+    markFromMainCode(table);
+  } catch (const std::bad_alloc&) {
+    readWhole = false;
+  }
+  readWhole = readWhole && !file->readFailed;
+  closeFile(file);
+  if (!readWhole) {
+    printLine(u"File '" + std::u16string(fileName) + u"' could not be read.");
+    return false;
+  }
+  printLine(u"Found " + decimal(state.macroCount) + u" procedure macros.");
+  return true;
+}

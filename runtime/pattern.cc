@@ -1,0 +1,136 @@
+// The pattern service on the PCRE 8 library.
+#include "runtime/pattern.h"
+
+#include <pcre.h>
+
+#include <new>
+
+#include "runtime/run_lock.h"
+#include "runtime/text_codec.h"
+
+namespace {
+
+// Entry i holds the compiled form of handle i + 1, null once released or when
+// compilation failed. Never destroyed: the end routine may run during exit.
+std::vector<pcre*>& patternRegistry() {
+  static auto* registry = new std::vector<pcre*>;
+  return *registry;
+}
+
+pcre* compiledForm(Pattern pattern) {
+  auto& registry = patternRegistry();
+  if (pattern == kNoPattern || pattern > registry.size()) return nullptr;
+  return registry[pattern - 1];
+}
+
+// The UTF-8 form of the current subject, reused from call to call.
+std::string& utf8Subject() {
+  static auto* buffer = new std::string;
+  return *buffer;
+}
+
+int subjectLength(const std::string& subject) {
+  // PCRE takes an int length; longer subjects are searched in their first 2 GiB.
+  return subject.size() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(subject.size());
+}
+
+// Length of the UTF-8 sequence that starts with lead (1 for a stray byte).
+int sequenceLength(unsigned char lead) {
+  if (lead >= 0xF0) return 4;
+  if (lead >= 0xE0) return 3;
+  if (lead >= 0xC0) return 2;
+  return 1;
+}
+
+}  // namespace
+
+void initPatterns() {
+  RunLock lock(runMutex());
+  patternRegistry();
+  utf8Subject();
+}
+
+Pattern createPattern(const char16_t* text, int32_t options) {
+  RunLock lock(runMutex());
+  auto& registry = patternRegistry();
+  registry.push_back(nullptr);
+  Pattern handle = static_cast<Pattern>(registry.size());
+  if (!text) return kNoPattern;
+  std::string utf8;
+  encodeUtf8(text, &utf8);
+  const char* error = nullptr;
+  int errorOffset = 0;
+  pcre* compiled = pcre_compile(utf8.c_str(), options | PCRE_UTF8 | PCRE_NO_UTF8_CHECK,
+                                &error, &errorOffset, nullptr);
+  if (!compiled) return kNoPattern;
+  registry[handle - 1] = compiled;
+  return handle;
+}
+
+int32_t patternMatches(Pattern pattern, std::u16string_view subject) {
+  RunLock lock(runMutex());
+  pcre* compiled = compiledForm(pattern);
+  if (!compiled) return 0;
+  std::string& utf8 = utf8Subject();
+  utf8.clear();
+  try {
+    encodeUtf8(subject, &utf8);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+  int result = pcre_exec(compiled, nullptr, utf8.data(), subjectLength(utf8), 0,
+                         PCRE_NO_UTF8_CHECK, nullptr, 0);
+  return result >= 0 ? 1 : 0;
+}
+
+int32_t extractMatches(Pattern pattern, std::u16string_view subject,
+                       std::vector<std::u16string>* matches) {
+  RunLock lock(runMutex());
+  pcre* compiled = compiledForm(pattern);
+  if (!compiled) return 0;
+  std::string& utf8 = utf8Subject();
+  utf8.clear();
+  int32_t count = 0;
+  try {
+    encodeUtf8(subject, &utf8);
+    int length = subjectLength(utf8);
+    int start = 0;
+    int offsets[3];
+    while (start <= length) {
+      int result = pcre_exec(compiled, nullptr, utf8.data(), length, start,
+                             PCRE_NO_UTF8_CHECK, offsets, 3);
+      if (result < 0) break;  // no further match, or a limit was exceeded
+      std::u16string text;
+      decodeUtf8(std::string_view(utf8.data() + offsets[0], offsets[1] - offsets[0]), &text);
+      matches->resize(count + 1);
+      (*matches)[count] = std::move(text);
+      ++count;
+      // An empty match at the start position would be found again forever;
+      // step one whole character past it.
+      if (offsets[1] == start)
+        start += start < length ? sequenceLength(static_cast<unsigned char>(utf8[start])) : 1;
+      else
+        start = offsets[1];
+    }
+  } catch (const std::bad_alloc&) {
+    // Out of memory: keep what is stored so far; the array holds whole matches.
+  }
+  if (count > 0 && matches->size() != static_cast<size_t>(count)) matches->resize(count);
+  if (utf8.capacity() > (1 << 20)) std::string().swap(utf8);
+  return count;
+}
+
+void freePattern(Pattern pattern) {
+  RunLock lock(runMutex());
+  pcre* compiled = compiledForm(pattern);
+  if (!compiled) return;
+  pcre_free(compiled);
+  patternRegistry()[pattern - 1] = nullptr;
+}
+
+void freeAllPatterns() {
+  RunLock lock(runMutex());
+  auto& registry = patternRegistry();
+  // Entries stay (empty) so that no handle is ever given out twice.
+  for (Pattern handle = 1; handle <= registry.size(); ++handle) freePattern(handle);
+}

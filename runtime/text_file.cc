@@ -1,0 +1,327 @@
+// Buffered text files over the platform layer.
+#include "runtime/text_file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "runtime/run_lock.h"
+
+namespace {
+
+constexpr uint32_t kLineFeed = 0x0A;
+constexpr uint32_t kCarriageReturn = 0x0D;
+
+// Oldest first; never destroyed, since the end routine may run during exit.
+std::vector<TextFile*>& openFiles() {
+  static auto* files = new std::vector<TextFile*>;
+  return *files;
+}
+
+bool isOpen(const TextFile* file) {
+  if (!file) return false;
+  const auto& files = openFiles();
+  return std::find(files.begin(), files.end(), file) != files.end();
+}
+
+TextFile* registerHandle(os::FileHandle handle) {
+  if (handle == os::kNoFile) return nullptr;
+  auto* file = new TextFile;
+  file->handle = handle;
+  file->buffer.reset(new (std::nothrow) unsigned char[FileBufferSize]);
+  openFiles().push_back(file);
+  return file;
+}
+
+int64_t systemRead(TextFile* file, void* destination, int64_t n) {
+  int64_t got = os::readFully(file->handle, destination, n);
+  if (got < 0) {
+    file->readFailed = true;
+    return 0;
+  }
+  return got;
+}
+
+void systemWrite(TextFile* file, const void* source, int64_t n) {
+  if (n > 0 && !os::writeFully(file->handle, source, n)) file->writeFailed = true;
+}
+
+void writePending(TextFile* file) {
+  if (!file->buffer || file->mode != FileMode::Writing) return;
+  systemWrite(file, file->buffer.get(), file->bufferSize - file->remaining);
+  file->remaining = file->bufferSize;
+}
+
+int64_t position(TextFile* file) {
+  int64_t system = os::seek(file->handle, 0, os::SeekFrom::Current);
+  if (!file->buffer) return system;
+  if (file->mode == FileMode::Reading) return system - file->remaining;
+  return system + (file->bufferSize - file->remaining);
+}
+
+void seekTo(TextFile* file, int64_t target) {
+  writePending(file);
+  file->mode = FileMode::Reading;
+  file->remaining = 0;
+  file->filled = 0;
+  os::seek(file->handle, target, os::SeekFrom::Start);
+}
+
+int64_t bufferedRead(TextFile* file, void* destination, int64_t n) {
+  if (!file->buffer) return systemRead(file, destination, n);
+  auto* out = static_cast<unsigned char*>(destination);
+  if (file->mode == FileMode::Writing) {
+    writePending(file);
+    file->mode = FileMode::Reading;
+    file->remaining = 0;
+    file->filled = 0;
+  }
+  const unsigned char* next = file->buffer.get() + file->filled - file->remaining;
+  if (file->remaining >= n) {
+    memcpy(out, next, n);
+    file->remaining -= static_cast<int32_t>(n);
+    return n;
+  }
+  int64_t copied = file->remaining;
+  memcpy(out, next, copied);
+  file->remaining = 0;
+  int64_t shortfall = n - copied;
+  if (shortfall >= file->bufferSize) {
+    file->filled = 0;
+    return copied + systemRead(file, out + copied, shortfall);
+  }
+  int64_t got = systemRead(file, file->buffer.get(), file->bufferSize);
+  file->filled = file->remaining = static_cast<int32_t>(got);
+  int64_t take = std::min(shortfall, got);
+  memcpy(out + copied, file->buffer.get(), take);
+  file->remaining -= static_cast<int32_t>(take);
+  return copied + take;
+}
+
+void bufferedWrite(TextFile* file, const void* source, int64_t n) {
+  if (n <= 0) return;
+  if (!file->buffer) return systemWrite(file, source, n);
+  if (file->mode == FileMode::Reading) {
+    // Unconsumed read-ahead lies beyond the logical position; step back over it.
+    if (file->remaining > 0) os::seek(file->handle, -file->remaining, os::SeekFrom::Current);
+    file->mode = FileMode::Writing;
+    file->remaining = file->bufferSize;
+  }
+  if (file->remaining > n) {
+    memcpy(file->buffer.get() + file->bufferSize - file->remaining, source, n);
+    file->remaining -= static_cast<int32_t>(n);
+    return;
+  }
+  writePending(file);
+  if (n >= file->bufferSize) {
+    systemWrite(file, source, n);
+  } else {
+    memcpy(file->buffer.get(), source, n);
+    file->remaining -= static_cast<int32_t>(n);
+  }
+}
+
+// Unreads the last k bytes taken.
+void giveBack(TextFile* file, int64_t k) {
+  if (k <= 0) return;
+  if (file->buffer && file->mode == FileMode::Reading &&
+      k <= file->filled - file->remaining) {
+    file->remaining += static_cast<int32_t>(k);
+  } else {
+    seekTo(file, position(file) - k);
+  }
+}
+
+uint32_t unitValue(const unsigned char* bytes, int size, bool bigEndian) {
+  uint32_t value = 0;
+  for (int i = 0; i < size; ++i)
+    value |= static_cast<uint32_t>(bytes[i]) << (bigEndian ? 8 * (size - 1 - i) : 8 * i);
+  return value;
+}
+
+bool endsLine(uint32_t unit) {
+  return unit == 0 || unit == kLineFeed || unit == kCarriageReturn;
+}
+
+// Collects the raw bytes of one line into file->lineBytes and consumes its end.
+void readRawLine(TextFile* file, int size, bool bigEndian) {
+  std::string& raw = file->lineBytes;
+  raw.clear();
+  uint32_t terminator = 0;
+  for (;;) {
+    // Scan whole units straight in the buffer; fall back to one unit through
+    // bufferedRead when the buffer is empty or holds only part of a unit.
+    if (file->buffer && file->mode == FileMode::Reading && file->remaining >= size) {
+      const unsigned char* start = file->buffer.get() + file->filled - file->remaining;
+      int32_t whole = file->remaining - file->remaining % size;
+      int32_t i = 0;
+      if (size == 1) {
+        while (i < whole && !endsLine(start[i])) ++i;
+      } else {
+        while (i < whole && !endsLine(unitValue(start + i, size, bigEndian))) i += size;
+      }
+      raw.append(reinterpret_cast<const char*>(start), i);
+      file->remaining -= i;
+      if (i == whole) continue;
+      terminator = unitValue(start + i, size, bigEndian);
+      file->remaining -= size;
+    } else {
+      unsigned char unit[4];
+      if (bufferedRead(file, unit, size) < size) return;  // end: a partial unit is dropped
+      terminator = unitValue(unit, size, bigEndian);
+      if (!endsLine(terminator)) {
+        raw.append(reinterpret_cast<const char*>(unit), size);
+        continue;
+      }
+    }
+    break;
+  }
+  if (terminator != kCarriageReturn) return;
+  unsigned char next[4];
+  int64_t got = bufferedRead(file, next, size);
+  if (got == size && unitValue(next, size, bigEndian) == kLineFeed) return;
+  giveBack(file, got);
+}
+
+bool isBigEndianFormat(TextFormat format) {
+  return format == TextFormat::Utf16Be || format == TextFormat::Utf32Be;
+}
+
+}  // namespace
+
+std::string toSystemPath(std::u16string_view name) {
+  std::string path;
+  encodeUtf8(name, &path);
+  return path;
+}
+
+TextFile* openForReading(std::u16string_view name) {
+  RunLock lock(runMutex());
+  return registerHandle(os::openExistingForReading(toSystemPath(name)));
+}
+
+TextFile* createForWriting(std::u16string_view name) {
+  RunLock lock(runMutex());
+  return registerHandle(os::createOrTruncate(toSystemPath(name)));
+}
+
+TextFile* adoptForWriting(os::FileHandle handle) {
+  RunLock lock(runMutex());
+  return registerHandle(handle);
+}
+
+TextFormat readFormat(TextFile* file) {
+  RunLock lock(runMutex());
+  if (!isOpen(file)) return TextFormat::Ansi;
+  int64_t start = position(file);
+  unsigned char head[4] = {};
+  int64_t got = bufferedRead(file, head, 4);
+  // The order matters: FF FE 00 00 must win over FF FE.
+  static constexpr TextFormat kCandidates[] = {TextFormat::Utf32Le, TextFormat::Utf16Le,
+                                               TextFormat::Utf8, TextFormat::Utf16Be,
+                                               TextFormat::Utf32Be};
+  TextFormat found = TextFormat::Ansi;
+  for (TextFormat candidate : kCandidates) {
+    std::string_view mark = byteOrderMark(candidate);
+    if (got >= static_cast<int64_t>(mark.size()) && memcmp(head, mark.data(), mark.size()) == 0) {
+      found = candidate;
+      break;
+    }
+  }
+  seekTo(file, start + static_cast<int64_t>(byteOrderMark(found).size()));
+  return found;
+}
+
+bool atEnd(TextFile* file) {
+  RunLock lock(runMutex());
+  if (!isOpen(file) || file->readFailed) return true;
+  unsigned char probe;
+  if (bufferedRead(file, &probe, 1) < 1) return true;
+  giveBack(file, 1);
+  return false;
+}
+
+void readLine(TextFile* file, TextFormat format, std::u16string* line) {
+  RunLock lock(runMutex());
+  line->clear();
+  if (!isOpen(file)) return;
+  try {
+    readRawLine(file, unitSize(format), isBigEndianFormat(format));
+    decodeText(format, file->lineBytes, line);
+  } catch (const std::bad_alloc&) {
+    // Out of memory: the line cannot be delivered whole, so reading stops here
+    // and the failure is on record for callers that must not lose data.
+    line->clear();
+    file->readFailed = true;
+  }
+  if (file->lineBytes.capacity() > (1 << 20)) std::string().swap(file->lineBytes);
+}
+
+void writeFormat(TextFile* file, TextFormat format) {
+  RunLock lock(runMutex());
+  if (!isOpen(file)) return;
+  std::string_view mark = byteOrderMark(format);
+  bufferedWrite(file, mark.data(), static_cast<int64_t>(mark.size()));
+}
+
+void writeLine(TextFile* file, std::u16string_view text, TextFormat format) {
+  RunLock lock(runMutex());
+  if (!isOpen(file)) return;
+  std::string& bytes = file->lineBytes;
+  bytes.clear();
+  try {
+    encodeText(format, text, &bytes);
+    encodeText(format, u"\r\n", &bytes);
+  } catch (const std::bad_alloc&) {
+    file->writeFailed = true;
+    return;
+  }
+  bufferedWrite(file, bytes.data(), static_cast<int64_t>(bytes.size()));
+  if (bytes.capacity() > (1 << 20)) std::string().swap(bytes);
+}
+
+bool flushToDisk(TextFile* file) {
+  RunLock lock(runMutex());
+  if (!isOpen(file)) return false;
+  writePending(file);
+  if (!os::syncFile(file->handle)) file->writeFailed = true;
+  return !file->writeFailed;
+}
+
+bool closeFile(TextFile* file) {
+  RunLock lock(runMutex());
+  if (!isOpen(file)) return false;
+  writePending(file);
+  bool closed = os::closeHandle(file->handle);
+  bool ok = closed && !file->writeFailed;
+  auto& files = openFiles();
+  files.erase(std::find(files.begin(), files.end(), file));
+  delete file;
+  return ok;
+}
+
+void closeAllFiles() {
+  RunLock lock(runMutex());
+  while (!openFiles().empty()) closeFile(openFiles().front());
+}
+
+int64_t filePosition(TextFile* file) {
+  RunLock lock(runMutex());
+  return isOpen(file) ? position(file) : -1;
+}
+
+void seekFile(TextFile* file, int64_t target) {
+  RunLock lock(runMutex());
+  if (isOpen(file)) seekTo(file, target);
+}
+
+int64_t readBytes(TextFile* file, void* destination, int64_t n) {
+  RunLock lock(runMutex());
+  return isOpen(file) ? bufferedRead(file, destination, n) : 0;
+}
+
+void writeBytes(TextFile* file, const void* source, int64_t n) {
+  RunLock lock(runMutex());
+  if (isOpen(file)) bufferedWrite(file, source, n);
+}

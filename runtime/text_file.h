@@ -1,0 +1,73 @@
+// Buffered text files: open, detect the encoding from the byte-order mark,
+// read lines into UTF-16 strings and write them back in the same encoding.
+// Every open file is registered, so that the end routine can close (and so
+// write out) whatever is still open when the program ends.
+#ifndef ORRINVALE_RUNTIME_TEXT_FILE_H_
+#define ORRINVALE_RUNTIME_TEXT_FILE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "runtime/os.h"
+#include "runtime/text_codec.h"
+
+constexpr int32_t FileBufferSize = 4096;
+
+enum class FileMode { Reading, Writing };
+
+struct TextFile {
+  os::FileHandle handle = os::kNoFile;
+  std::unique_ptr<unsigned char[]> buffer;  // null: every call goes to the system
+  int32_t bufferSize = FileBufferSize;
+  int32_t remaining = 0;  // Reading: unconsumed bytes; Writing: free bytes
+  int32_t filled = 0;     // Reading: valid bytes from the last refill
+  FileMode mode = FileMode::Reading;
+  // Sticky failures. A read failure ends the file early, so a caller that must
+  // not lose data checks it before trusting what it read.
+  bool readFailed = false;
+  bool writeFailed = false;
+  std::string lineBytes;  // reused by readLine and writeLine
+};
+
+// Both return null when the system refuses or the path is not a regular file.
+TextFile* openForReading(std::u16string_view name);
+TextFile* createForWriting(std::u16string_view name);
+// Takes over an already open handle for writing (a fresh temporary file).
+TextFile* adoptForWriting(os::FileHandle handle);
+
+// Detects the byte-order mark at the current position and steps over it.
+TextFormat readFormat(TextFile* file);
+
+// True when no further byte can be read (or reading has failed).
+bool atEnd(TextFile* file);
+
+// Reads the next line, without its line end (CR LF, LF, CR or a zero unit),
+// into *line.
+void readLine(TextFile* file, TextFormat format, std::u16string* line);
+
+void writeFormat(TextFile* file, TextFormat format);
+// Writes text and CR LF, both encoded in format.
+void writeLine(TextFile* file, std::u16string_view text, TextFormat format);
+
+// Writes out buffered output and forces it to the disk. False if any write to
+// this file has failed so far.
+bool flushToDisk(TextFile* file);
+
+// Writes out buffered output and closes. False if any write to this file, or
+// the close itself, failed.
+bool closeFile(TextFile* file);
+void closeAllFiles();
+
+// Logical position: where the next read or write takes effect.
+int64_t filePosition(TextFile* file);
+void seekFile(TextFile* file, int64_t position);
+
+// Buffered byte access, for callers that need bytes rather than lines.
+int64_t readBytes(TextFile* file, void* destination, int64_t n);
+void writeBytes(TextFile* file, const void* source, int64_t n);
+
+std::string toSystemPath(std::u16string_view name);
+
+#endif  // ORRINVALE_RUNTIME_TEXT_FILE_H_

@@ -1,0 +1,241 @@
+#include "runtime/text_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/test_support.h"
+
+namespace {
+
+struct ReadResult {
+  TextFormat format;
+  std::vector<std::u16string> lines;
+};
+
+ReadResult readAll(const std::string& path) {
+  ReadResult result{TextFormat::Ansi, {}};
+  TextFile* file = openForReading(utf16(path));
+  if (!file) return result;
+  result.format = readFormat(file);
+  std::u16string line;
+  while (!atEnd(file)) {
+    readLine(file, result.format, &line);
+    result.lines.push_back(line);
+  }
+  EXPECT_TRUE(closeFile(file));
+  return result;
+}
+
+ReadResult readBytesAsText(const std::string& bytes) {
+  ScratchDir dir;
+  writeBytes(dir.file("f"), bytes);
+  return readAll(dir.file("f"));
+}
+
+std::string writeAll(TextFormat format, const std::vector<std::u16string>& lines) {
+  ScratchDir dir;
+  TextFile* file = createForWriting(utf16(dir.file("f")));
+  EXPECT_NE(file, nullptr);
+  writeFormat(file, format);
+  for (const auto& line : lines) writeLine(file, line, format);
+  EXPECT_TRUE(closeFile(file));
+  return readBytes(dir.file("f"));
+}
+
+using Lines = std::vector<std::u16string>;
+const std::string kNul(1, '\0');
+
+TEST(ReadFormat, DetectsMarksInPrecedenceOrder) {
+  struct Case { std::string bytes; TextFormat format; Lines lines; };
+  const Case cases[] = {
+      {"", TextFormat::Ansi, {}},
+      {"\xEF\xBB\xBF", TextFormat::Utf8, {}},
+      {"\xEF\xBB", TextFormat::Ansi, {u"\u00EF\u00BB"}},
+      {"\xFF\xFE" "A" + kNul + "\r" + kNul + "\n" + kNul, TextFormat::Utf16Le, {u"A"}},
+      {"\xFF\xFE" + kNul + kNul, TextFormat::Utf32Le, {}},
+      {"\xFE\xFF", TextFormat::Utf16Be, {}},
+      {kNul + kNul + "\xFE\xFF", TextFormat::Utf32Be, {}},
+      {kNul + kNul + "\xFE", TextFormat::Ansi, {u"", u"", u"\u00FE"}},
+  };
+  for (const Case& c : cases) {
+    ReadResult result = readBytesAsText(c.bytes);
+    EXPECT_EQ(result.format, c.format) << testing::PrintToString(c.bytes);
+    EXPECT_EQ(result.lines, c.lines) << testing::PrintToString(c.bytes);
+  }
+}
+
+TEST(ReadLine, RecognisesEveryLineEndOnRawBytes) {
+  struct Case { std::string bytes; Lines lines; };
+  const Case cases[] = {
+      {"a\r\nb", {u"a", u"b"}},
+      {"a\n\nb\n", {u"a", u"", u"b"}},
+      {"a\rb", {u"a", u"b"}},
+      {"a\r\r\nb", {u"a", u"", u"b"}},
+      {"a\n\rb", {u"a", u"", u"b"}},
+      {"a\r", {u"a"}},
+      {"ab" + kNul + "cd\n", {u"ab", u"cd"}},
+      {"\n", {u""}},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(readBytesAsText(c.bytes).lines, c.lines) << testing::PrintToString(c.bytes);
+}
+
+// The same line structure in every format: a line end is recognised on the
+// unit's value, so CR LF inside a wide unit never splits it.
+TEST(ReadLine, WideFormatsSplitOnUnitsOnly) {
+  const std::u16string text = u"x\u0D0A\u0A0D\U0001F600";
+  for (TextFormat format : {TextFormat::Utf8, TextFormat::Utf16Le, TextFormat::Utf16Be,
+                            TextFormat::Utf32Le, TextFormat::Utf32Be}) {
+    std::string bytes(byteOrderMark(format));
+    for (const std::u16string& piece : {text, std::u16string(u"\r"), std::u16string(u"b"),
+                                         std::u16string(u"\r\n"), std::u16string(u"\n"),
+                                         std::u16string(u"c")})
+      encodeText(format, piece, &bytes);
+    ReadResult result = readBytesAsText(bytes);
+    EXPECT_EQ(result.format, format);
+    EXPECT_EQ(result.lines, (Lines{text, u"b", u"", u"c"})) << static_cast<int>(format);
+  }
+}
+
+TEST(ReadLine, PartialUnitAtTheEnd) {
+  // A stray byte behind a line end or the mark is one more, empty line; behind
+  // text it is dropped.
+  EXPECT_EQ(readBytesAsText("\xFF\xFE" "A" + kNul + "\n" + kNul + "z").lines,
+            (Lines{u"A", u""}));
+  EXPECT_EQ(readBytesAsText("\xFF\xFE" "z").lines, (Lines{u""}));
+  EXPECT_EQ(readBytesAsText("\xFF\xFE" "A" + kNul + "z").lines, (Lines{u"A"}));
+  EXPECT_EQ(readBytesAsText("\xFF\xFE" "A" + kNul + "\r" + kNul + "z").lines,
+            (Lines{u"A", u""}));
+  EXPECT_EQ(readBytesAsText("\xFF\xFE" + kNul + kNul + "A" + kNul + kNul + kNul + "\n" + kNul)
+                .lines,
+            (Lines{u"A", u""}));
+}
+
+TEST(ReadLine, LongLinesAndLinesAcrossBufferBoundaries) {
+  // Every length around the buffer size, so each kind of line end lands on
+  // and beside every boundary.
+  for (int length = 4090; length <= 4100; ++length) {
+    for (const std::string& end : {"\n", "\r\n", "\r"}) {
+      std::string first(length, 'x');
+      ReadResult result = readBytesAsText(first + end + "tail" + end + std::string(8200, 'y'));
+      ASSERT_EQ(result.lines.size(), 3u) << length;
+      EXPECT_EQ(result.lines[0].size(), static_cast<size_t>(length));
+      EXPECT_EQ(result.lines[1], u"tail");
+      EXPECT_EQ(result.lines[2].size(), 8200u);
+    }
+  }
+  ReadResult wide = readBytesAsText("\xFF\xFE" + std::string(20000, 'a'));
+  ASSERT_EQ(wide.lines.size(), 1u);
+  EXPECT_EQ(wide.lines[0], std::u16string(10000, u'\u6161'));
+}
+
+TEST(WriteLine, WritesMarkTextAndCrLfInTheFormat) {
+  EXPECT_EQ(writeAll(TextFormat::Ansi, {u"a", u"b"}), "a\r\nb\r\n");
+  EXPECT_EQ(writeAll(TextFormat::Utf8, {u"", u"\u00E9"}), "\xEF\xBB\xBF\r\n\xC3\xA9\r\n");
+  EXPECT_EQ(writeAll(TextFormat::Utf16Le, {u""}), std::string("\xFF\xFE\r\0\n\0", 6));
+  EXPECT_EQ(writeAll(TextFormat::Utf16Be, {u"A"}), std::string("\xFE\xFF\0A\0\r\0\n", 8));
+  EXPECT_EQ(writeAll(TextFormat::Utf32Le, {}), std::string("\xFF\xFE\0\0", 4));
+  EXPECT_EQ(writeAll(TextFormat::Utf32Be, {u""}),
+            std::string("\0\0\xFE\xFF\0\0\0\r\0\0\0\n", 12));
+}
+
+TEST(WriteLine, WhatIsReadIsWrittenBackByteForByte) {
+  const std::string inputs[] = {
+      "a\r\nb",                                   // no final line end: one is added
+      "\xEF\xBB\xBF\xE2\x82\x41\r\n",             // malformed UTF-8 comes back as U+FFFD
+      std::string("\xFE\xFF\xD8\x00\x00\x0D\x00\x0A", 8),  // unpaired surrogate kept
+  };
+  const std::string expected[] = {
+      "a\r\nb\r\n",
+      "\xEF\xBB\xBF\xEF\xBF\xBD" "A\r\n",
+      std::string("\xFE\xFF\xD8\x00\x00\x0D\x00\x0A", 8),
+  };
+  for (int i = 0; i < 3; ++i) {
+    ReadResult result = readBytesAsText(inputs[i]);
+    EXPECT_EQ(writeAll(result.format, result.lines), expected[i]) << i;
+  }
+}
+
+TEST(Buffer, WritesGoOutOnlyWhenTheNextPieceDoesNotFit) {
+  ScratchDir dir;
+  TextFile* file = createForWriting(utf16(dir.file("f")));
+  ASSERT_NE(file, nullptr);
+  os::failNthFileChange(0);
+  writeBytes(file, std::string(4095, 'a').data(), 4095);
+  EXPECT_EQ(os::fileChangeCount(), 0);  // fits: buffered
+  writeBytes(file, "b", 1);              // exactly the free space: counts as not fitting
+  EXPECT_EQ(os::fileChangeCount(), 1);
+  EXPECT_EQ(readBytes(dir.file("f")).size(), 4095u);
+  writeBytes(file, std::string(5000, 'c').data(), 5000);  // large: straight through
+  EXPECT_EQ(os::fileChangeCount(), 3);
+  EXPECT_TRUE(closeFile(file));
+  EXPECT_EQ(readBytes(dir.file("f")),
+            std::string(4095, 'a') + "b" + std::string(5000, 'c'));
+}
+
+TEST(Buffer, SwitchingBetweenReadingAndWritingKeepsThePosition) {
+  ScratchDir dir;
+  writeBytes(dir.file("f"), std::string(10000, '.'));
+  TextFile* file = createForWriting(utf16(dir.file("f")));
+  ASSERT_NE(file, nullptr);
+  writeBytes(file, std::string(10000, '.').data(), 10000);
+  seekFile(file, 0);
+  char head[10];
+  EXPECT_EQ(readBytes(file, head, 10), 10);
+  writeBytes(file, "XY", 2);
+  EXPECT_EQ(filePosition(file), 12);
+  char next[3] = {};
+  EXPECT_EQ(readBytes(file, next, 2), 2);
+  EXPECT_EQ(filePosition(file), 14);
+  writeBytes(file, "Z", 1);
+  EXPECT_TRUE(closeFile(file));
+  std::string expected(10000, '.');
+  expected.replace(10, 2, "XY");
+  expected[14] = 'Z';
+  EXPECT_EQ(readBytes(dir.file("f")), expected);
+}
+
+TEST(Open, RefusesWhatIsNotARegularFileWithoutBlocking) {
+  ScratchDir dir;
+  ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  ASSERT_EQ(mkdir(dir.file("dir").c_str(), 0700), 0);
+  for (const std::string& path : {dir.file("fifo"), dir.file("dir"), std::string("/dev/zero"),
+                                  dir.file("missing")}) {
+    EXPECT_EQ(openForReading(utf16(path)), nullptr) << path;
+  }
+  for (const std::string& path : {dir.file("fifo"), dir.file("dir"), std::string("/dev/null")})
+    EXPECT_EQ(createForWriting(utf16(path)), nullptr) << path;
+  EXPECT_FALSE(fileExists(dir.file("missing")));
+}
+
+TEST(Open, CreateTruncatesAndCloseAllWritesOutBuffers) {
+  ScratchDir dir;
+  writeBytes(dir.file("f"), "old content");
+  TextFile* file = createForWriting(utf16(dir.file("f")));
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(readBytes(dir.file("f")), "");
+  writeLine(file, u"kept", TextFormat::Ansi);
+  TextFile* second = createForWriting(utf16(dir.file("g")));
+  writeLine(second, u"also", TextFormat::Utf16Le);
+  EXPECT_EQ(readBytes(dir.file("f")), "");  // still in the buffer
+  closeAllFiles();
+  EXPECT_EQ(readBytes(dir.file("f")), "kept\r\n");
+  EXPECT_EQ(readBytes(dir.file("g")), std::string("a\0l\0s\0o\0\r\0\n\0", 12));
+}
+
+TEST(Write, FailureOfAnyWriteIsReportedByTheClose) {
+  ScratchDir dir;
+  for (int failing = 1; failing <= 3; ++failing) {
+    TextFile* file = createForWriting(utf16(dir.file("f")));
+    ASSERT_NE(file, nullptr);
+    os::failNthFileChange(failing);
+    for (int i = 0; i < 3; ++i) writeBytes(file, std::string(5000, 'x').data(), 5000);
+    EXPECT_FALSE(closeFile(file)) << failing;
+  }
+  os::failNthFileChange(0);
+}
+
+}  // namespace
