@@ -101,3 +101,15 @@ std::vector<std::string> creditLines() {
           "copyright University of Cambridge, England",
           "For PCRE license see pcre_license.txt", ""};
 }
+
+std::string captureOutput(const std::function<void()>& body) {
+  ScratchDir dir;
+  int saved = dup(STDOUT_FILENO);
+  int sink = open(dir.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  dup2(sink, STDOUT_FILENO);
+  close(sink);
+  body();
+  dup2(saved, STDOUT_FILENO);
+  close(saved);
+  return readBytes(dir.file("out"));
+}

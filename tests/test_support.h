@@ -36,3 +36,7 @@ std::vector<std::string> creditLines();
 std::u16string utf16(const std::string& text);
 
 #endif  // ORRINVALE_TESTS_TEST_SUPPORT_H_
+
+// Runs body with the standard output sent to a file; returns what it printed.
+#include <functional>
+std::string captureOutput(const std::function<void()>& body);

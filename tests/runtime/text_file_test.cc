@@ -109,16 +109,18 @@ TEST(ReadLine, PartialUnitAtTheEnd) {
   EXPECT_EQ(readBytesAsText("\xFF\xFE" "A" + kNul + "z").lines, (Lines{u"A"}));
   EXPECT_EQ(readBytesAsText("\xFF\xFE" "A" + kNul + "\r" + kNul + "z").lines,
             (Lines{u"A", u""}));
-  EXPECT_EQ(readBytesAsText("\xFF\xFE" + kNul + kNul + "A" + kNul + kNul + kNul + "\n" + kNul)
-                .lines,
+  const std::string wideA = "A" + kNul + kNul + kNul;
+  const std::string wideLineFeed = "\n" + kNul + kNul + kNul;
+  EXPECT_EQ(readBytesAsText("\xFF\xFE" + kNul + kNul + wideA + wideLineFeed + "z\n").lines,
             (Lines{u"A", u""}));
+  EXPECT_EQ(readBytesAsText("\xFF\xFE" + kNul + kNul + wideA + "\n" + kNul).lines, Lines{u"A"});
 }
 
 TEST(ReadLine, LongLinesAndLinesAcrossBufferBoundaries) {
   // Every length around the buffer size, so each kind of line end lands on
   // and beside every boundary.
   for (int length = 4090; length <= 4100; ++length) {
-    for (const std::string& end : {"\n", "\r\n", "\r"}) {
+    for (const char* end : {"\n", "\r\n", "\r"}) {
       std::string first(length, 'x');
       ReadResult result = readBytesAsText(first + end + "tail" + end + std::string(8200, 'y'));
       ASSERT_EQ(result.lines.size(), 3u) << length;

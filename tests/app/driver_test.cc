@@ -1,0 +1,170 @@
+// Whole-program runs of the real binary.
+#include "app/driver.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "tests/test_support.h"
+
+namespace {
+
+std::vector<std::string> withCredits(std::vector<std::string> lines) {
+  std::vector<std::string> all = creditLines();
+  all.insert(all.end(), lines.begin(), lines.end());
+  return all;
+}
+
+const std::string kProgram =
+    "macro MP1{\r\n_Procedure1:\r\n call _Procedure2\r\n}\r\n"
+    "macro MP2{\r\n_Procedure2:\r\n}\r\n"
+    "macro MP3{\r\n_Procedure3:\r\n}\r\n"
+    "call _Procedure1\r\nMP1\r\nMP2\r\nMP3\r\n";
+const std::string kRewritten =
+    "macro MP1{\r\n_Procedure1:\r\n call _Procedure2\r\n}\r\n"
+    "macro MP2{\r\n_Procedure2:\r\n}\r\n"
+    "macro MP3{\r\n_Procedure3:\r\n}\r\n"
+    "call _Procedure1\r\nMP1\r\nMP2\r\n; MP3; AUTOMATICALLY REMOVED\r\n";
+
+TEST(Driver, NormalRunPrintsSixLinesAndIgnoresArguments) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, std::vector<std::string>{"--help", "other.asm"}}) {
+    ScratchDir dir;
+    writeBytes(dir.file("Velmarin.asm"), kProgram);
+    RunResult result = runTool(dir.path, args);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output, consoleBytes(withCredits(
+                                 {"Found 3 procedure macros.",
+                                  "Removed 1 out of 3 used procedure macros."})));
+    EXPECT_EQ(readBytes(dir.file("Velmarin.asm")), kRewritten);
+  }
+}
+
+TEST(Driver, WhatCannotBeOpenedIsReportedTwiceAndNothingIsCreated) {
+  const std::string notFound = "File 'Velmarin.asm' not found.";
+  for (const std::string kind : {"missing", "directory", "fifo", "dangling link"}) {
+    ScratchDir dir;
+    std::string path = dir.file("Velmarin.asm");
+    if (kind == "directory") mkdir(path.c_str(), 0700);
+    if (kind == "fifo") mkfifo(path.c_str(), 0600);
+    if (kind == "dangling link") symlink("nowhere.asm", path.c_str());
+    RunResult result = runTool(dir.path);
+    EXPECT_EQ(result.exitStatus, 0) << kind;
+    EXPECT_EQ(result.output, consoleBytes(withCredits({notFound, notFound}))) << kind;
+    EXPECT_EQ(listDirectory(dir.path).size(), kind == "missing" ? 0u : 1u) << kind;
+    EXPECT_FALSE(fileExists(dir.file("nowhere.asm"))) << kind;
+  }
+}
+
+TEST(Driver, ReadOnlyFileGetsOnlyTheFoundLine) {
+  ScratchDir dir;
+  writeBytes(dir.file("Velmarin.asm"), kProgram);
+  chmod(dir.file("Velmarin.asm").c_str(), 0444);
+  RunResult result = runTool(dir.path);
+  EXPECT_EQ(result.output, consoleBytes(withCredits({"Found 3 procedure macros."})));
+  EXPECT_EQ(readBytes(dir.file("Velmarin.asm")), kProgram);
+}
+
+TEST(Driver, SymlinkStaysALinkAndItsTargetIsRewritten) {
+  ScratchDir dir;
+  mkdir(dir.file("out").c_str(), 0700);
+  writeBytes(dir.file("out/real.asm"), kProgram);
+  chmod(dir.file("out/real.asm").c_str(), 0640);
+  symlink("out/real.asm", dir.file("Velmarin.asm").c_str());
+  EXPECT_EQ(runTool(dir.path).exitStatus, 0);
+  EXPECT_EQ(readBytes(dir.file("out/real.asm")), kRewritten);
+  struct stat info;
+  lstat(dir.file("Velmarin.asm").c_str(), &info);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  stat(dir.file("out/real.asm").c_str(), &info);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_EQ(listDirectory(dir.file("out")), std::vector<std::string>{"real.asm"});
+}
+
+// A user who may write the file but not create files beside it: the file is
+// rewritten in place.
+TEST(Driver, DirectoryThatRefusesNewFilesIsRewrittenInPlace) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+  ScratchDir dir;
+  chmod(dir.path.c_str(), 0755);
+  writeBytes(dir.file("Velmarin.asm"), kProgram);
+  chmod(dir.file("Velmarin.asm").c_str(), 0666);
+  pid_t child = fork();
+  if (child == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+    RunResult result = runTool(dir.path);
+    _exit(result.exitStatus == 0 ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(readBytes(dir.file("Velmarin.asm")), kRewritten);
+  EXPECT_EQ(listDirectory(dir.path).size(), 1u);
+}
+
+// A program of about 16 MB, so that a run lasts long enough to be interrupted.
+std::string largeProgram() {
+  std::string text;
+  for (int procedure = 1; procedure <= 8000; ++procedure) {
+    std::string n = std::to_string(procedure);
+    text += "macro MP" + n + "{\r\n_Procedure" + n + ":\r\n";
+    for (int line = 0; line < 60; ++line)
+      text += " mov rax, [_Procedure" + std::to_string(procedure / 2 + 1) + " + 8] ; filler\r\n";
+    text += "}\r\n";
+  }
+  text += "call _Procedure1\r\n";
+  for (int procedure = 1; procedure <= 8000; ++procedure)
+    text += "MP" + std::to_string(procedure) + "\r\n";
+  return text;
+}
+
+TEST(Driver, SignalsAtAnyMomentLeaveTheOldOrTheNewFile) {
+  const std::string original = largeProgram();
+  ScratchDir reference;
+  writeBytes(reference.file("Velmarin.asm"), original);
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(runTool(reference.path).exitStatus, 0);
+  auto runTime = std::chrono::steady_clock::now() - start;
+  const std::string rewritten = readBytes(reference.file("Velmarin.asm"));
+  ASSERT_NE(rewritten, original);
+
+  std::mt19937 random(20261207);
+  const int signals[] = {SIGHUP, SIGINT, SIGTERM};
+  for (int attempt = 0; attempt < 15; ++attempt) {
+    ScratchDir dir;
+    writeBytes(dir.file("Velmarin.asm"), original);
+    int signal = signals[attempt % 3];
+    auto delay = std::chrono::duration_cast<std::chrono::microseconds>(runTime) *
+                 std::uniform_real_distribution<double>(0.0, 1.1)(random);
+    pid_t child = fork();
+    if (child == 0) {
+      int devNull = open("/dev/null", O_WRONLY);
+      dup2(devNull, STDOUT_FILENO);
+      if (chdir(dir.path.c_str()) != 0) _exit(127);
+      execl(ORRINVALE_BINARY, ORRINVALE_BINARY, nullptr);
+      _exit(127);
+    }
+    std::this_thread::sleep_for(delay);
+    kill(child, signal);
+    int status = 0;
+    waitpid(child, &status, 0);
+    bool endedBySignal = WIFSIGNALED(status) && WTERMSIG(status) == signal;
+    bool finished = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    EXPECT_TRUE(endedBySignal || finished) << attempt;
+    std::string after = readBytes(dir.file("Velmarin.asm"));
+    EXPECT_TRUE(after == original || after == rewritten)
+        << "attempt " << attempt << ": " << after.size() << " bytes";
+    EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"Velmarin.asm"}) << attempt;
+  }
+}
+
+}  // namespace

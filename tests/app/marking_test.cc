@@ -1,0 +1,53 @@
+#include "app/marking.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+void mention(ProcedureTable& table, std::u16string_view from, std::u16string_view to) {
+  entryFor(table, from).refs.insert(&entryFor(table, to));
+}
+
+TEST(Marking, FollowsChainsAndStopsAtCycles) {
+  ProcedureTable table(512);
+  mention(table, u"1", u"_Procedure1");
+  mention(table, u"_Procedure1", u"_Procedure2");
+  mention(table, u"_Procedure2", u"_Procedure3");
+  mention(table, u"_Procedure3", u"_Procedure1");
+  mention(table, u"_Procedure3", u"_Procedure3");
+  mention(table, u"_Procedure4", u"_Procedure5");  // a dead pair
+  mention(table, u"_Procedure5", u"_Procedure4");
+  mention(table, u"_Procedure6", u"_Procedure1");  // dead, though it calls a live one
+  mention(table, u"1", u"_PROCEDURE7");
+  markFromMainCode(table);
+  for (auto key : {u"1", u"_Procedure1", u"_Procedure2", u"_Procedure3", u"_PROCEDURE7"})
+    EXPECT_EQ(entryFor(table, key).used, 1) << testing::PrintToString(std::u16string(key));
+  for (auto key : {u"_Procedure4", u"_Procedure5", u"_Procedure6", u"_Procedure7"})
+    EXPECT_EQ(entryFor(table, key).used, 0) << testing::PrintToString(std::u16string(key));
+}
+
+TEST(Marking, MainCodeWithoutReferencesMarksOnlyItself) {
+  ProcedureTable table(512);
+  entryFor(table, u"_Procedure1");
+  markFromMainCode(table);
+  EXPECT_EQ(entryFor(table, u"1").used, 1);
+  EXPECT_EQ(entryFor(table, u"_Procedure1").used, 0);
+}
+
+TEST(Marking, AMillionProcedureChainNeedsNoDeepStack) {
+  ProcedureTable table(512);
+  const int length = 1000000;
+  std::u16string previous(MainContextKey);
+  for (int i = 1; i <= length; ++i) {
+    std::string digits = std::to_string(i);
+    std::u16string key = u"_Procedure" + std::u16string(digits.begin(), digits.end());
+    mention(table, previous, key);
+    previous = key;
+  }
+  markFromMainCode(table);
+  int marked = 0;
+  for (auto& [key, entry] : table.entries) marked += entry.used;
+  EXPECT_EQ(marked, length + 1);
+}
+
+}  // namespace

@@ -1,0 +1,149 @@
+#include "app/rewrite_pass.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "app/scan_pass.h"
+#include "runtime/os.h"
+#include "runtime/pattern.h"
+#include "runtime/text_codec.h"
+#include "tests/test_support.h"
+
+namespace {
+
+class RewritePassTest : public testing::Test {
+ protected:
+  void SetUp() override { initPatterns(); }
+
+  std::string path() const { return dir.file("Velmarin.asm"); }
+
+  // Both passes over bytes; returns the console output of the rewrite.
+  std::string run(const std::string& bytes) {
+    writeBytes(path(), bytes);
+    return runOnFile();
+  }
+
+  std::string runOnFile() {
+    captureOutput([&] { ScanPass(utf16(path()), table); });
+    return captureOutput([&] { RewritePass(utf16(path()), table); });
+  }
+
+  std::string summary(int removed, int total) {
+    return consoleBytes({"Removed " + std::to_string(removed) + " out of " +
+                         std::to_string(total) + " used procedure macros."});
+  }
+
+  ScratchDir dir;
+  ProcedureTable table{512};
+};
+
+const std::string kProgram =
+    "macro MP12{\r\n_Procedure12:\r\n}\r\n"
+    "macro MP7{\r\n_Procedure7:\r\n call _Procedure9\r\n}\r\n"
+    "call _Procedure7\r\n";
+
+TEST_F(RewritePassTest, InvocationLinesOfUnusedProceduresBecomeComments) {
+  EXPECT_EQ(run(kProgram +
+                "MP12\r\n"
+                "  MP12  \r\n"
+                "MP12 ; comment\r\n"
+                "mp012\r\n"
+                "\tMP12\r\n"
+                "MPX\r\n"
+                "MP\r\n"
+                "  MP7  \r\n"
+                "mp7:x\r\n"
+                "MP9\r\n"     // defined nowhere, reached through _Procedure7
+                "MP10\r\n"    // defined nowhere, reached by nobody
+                "   \r\n"),
+            summary(5, 8));
+  EXPECT_EQ(readBytes(path()),
+            kProgram +
+                "; MP12; AUTOMATICALLY REMOVED\r\n"
+                "; MP12; AUTOMATICALLY REMOVED\r\n"
+                "; MP12 ; comment; AUTOMATICALLY REMOVED\r\n"
+                "; mp012; AUTOMATICALLY REMOVED\r\n"
+                "\tMP12\r\n"
+                "MPX\r\n"
+                "MP\r\n"
+                "  MP7  \r\n"
+                "mp7:x\r\n"
+                "MP9\r\n"
+                "; MP10; AUTOMATICALLY REMOVED\r\n"
+                "   \r\n");
+  // Its own output is stable: replaced lines are comments now.
+  std::string once = readBytes(path());
+  EXPECT_EQ(runOnFile(), summary(0, 3));
+  EXPECT_EQ(readBytes(path()), once);
+}
+
+TEST_F(RewritePassTest, KeysCompareExactly) {
+  run("macro MP3{\n_PROCEDURE3:\n}\ncall _PROCEDURE3\nMP3\n");
+  EXPECT_EQ(readBytes(path()),
+            "macro MP3{\r\n_PROCEDURE3:\r\n}\r\ncall _PROCEDURE3\r\n"
+            "; MP3; AUTOMATICALLY REMOVED\r\n");
+}
+
+TEST_F(RewritePassTest, EveryFormatComesBackInItsOwnEncoding) {
+  const std::u16string text =
+      u"; caf\u00E9 \U0001F600\nmacro MP1{\n_Procedure1:\n}\rMP1\r\nMP2 \u00E9\n";
+  const std::u16string expected =
+      u"; caf\u00E9 \U0001F600\r\nmacro MP1{\r\n_Procedure1:\r\n}\r\n"
+      u"; MP1; AUTOMATICALLY REMOVED\r\n; MP2 \u00E9; AUTOMATICALLY REMOVED\r\n";
+  for (TextFormat format : {TextFormat::Utf8, TextFormat::Utf16Le, TextFormat::Utf16Be,
+                            TextFormat::Utf32Le, TextFormat::Utf32Be}) {
+    std::string in(byteOrderMark(format)), out(byteOrderMark(format));
+    encodeText(format, text, &in);
+    encodeText(format, expected, &out);
+    EXPECT_EQ(run(in), summary(2, 2)) << static_cast<int>(format);
+    EXPECT_EQ(readBytes(path()), out) << static_cast<int>(format);
+  }
+  // Without a mark: Windows-1252, every byte kept.
+  EXPECT_EQ(run("\x80\x81\xFF\nMP1"), summary(1, 1));
+  EXPECT_EQ(readBytes(path()), "\x80\x81\xFF\r\n; MP1; AUTOMATICALLY REMOVED\r\n");
+}
+
+TEST_F(RewritePassTest, EmptyFilesAndBareMarks) {
+  for (const std::string& bytes : {std::string(), std::string("\xEF\xBB\xBF"),
+                                   std::string("\xFF\xFE")}) {
+    EXPECT_EQ(run(bytes), summary(0, 0));
+    EXPECT_EQ(readBytes(path()), bytes);
+  }
+}
+
+TEST_F(RewritePassTest, ReadOnlyFileIsLeftAloneSilently) {
+  writeBytes(path(), kProgram + "MP12\r\n");
+  chmod(path().c_str(), 0444);
+  EXPECT_EQ(runOnFile(), "");
+  EXPECT_EQ(readBytes(path()), kProgram + "MP12\r\n");
+}
+
+TEST_F(RewritePassTest, AFailedWriteAnywhereKeepsTheFileAndSaysSo) {
+  std::string original = kProgram;
+  for (int i = 0; i < 400; ++i) original += "MP12\r\nMP7\r\n ; filler line\r\n";
+  const std::string failed = consoleBytes({"File '" + path() + "' could not be written."});
+  for (int failing = 1;; ++failing) {
+    writeBytes(path(), original);
+    captureOutput([&] { ScanPass(utf16(path()), table); });
+    os::failNthFileChange(failing);
+    std::string printed = captureOutput([&] { RewritePass(utf16(path()), table); });
+    int64_t changes = os::fileChangeCount();
+    os::failNthFileChange(0);
+    EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"Velmarin.asm"});
+    if (failing > changes) {
+      EXPECT_EQ(printed, summary(400, 800));
+      break;
+    }
+    EXPECT_EQ(printed, failed) << failing;
+    EXPECT_EQ(readBytes(path()), original) << failing;
+  }
+}
+
+TEST_F(RewritePassTest, MissingFile) {
+  EXPECT_EQ(captureOutput([&] { RewritePass(u"absent.asm", table); }),
+            consoleBytes({"File 'absent.asm' not found."}));
+  EXPECT_FALSE(fileExists(dir.file("absent.asm")));
+}
+
+}  // namespace

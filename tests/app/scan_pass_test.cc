@@ -1,0 +1,140 @@
+#include "app/scan_pass.h"
+
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "runtime/pattern.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using Keys = std::set<std::u16string>;
+
+class ScanPassTest : public testing::Test {
+ protected:
+  void SetUp() override { initPatterns(); }
+
+  // Scans content (UTF-8 text) and returns what it printed.
+  std::string scan(const std::string& content) {
+    writeBytes(dir.file("Velmarin.asm"), content);
+    return captureOutput([&] { ScanPass(utf16(dir.file("Velmarin.asm")), table); });
+  }
+
+  bool has(const std::u16string& key) const { return table.entries.count(key) != 0; }
+  int used(const std::u16string& key) { return entryFor(table, key).used; }
+
+  Keys refs(const std::u16string& key) {
+    Keys names;
+    for (ProcedureEntry* target : entryFor(table, key).refs)
+      for (auto& [name, entry] : table.entries)
+        if (&entry == target) names.insert(name);
+    return names;
+  }
+
+  ScratchDir dir;
+  ProcedureTable table{512};
+};
+
+TEST_F(ScanPassTest, EmptyFileLeavesOnlyTheMarkedMainCode) {
+  EXPECT_EQ(scan(""), consoleBytes({"Found 0 procedure macros."}));
+  EXPECT_EQ(table.entries.size(), 1u);
+  EXPECT_EQ(used(u"1"), 1);
+  EXPECT_TRUE(refs(u"1").empty());
+}
+
+TEST_F(ScanPassTest, CreditsReferencesToTheBlockWhoseLabelCameLast) {
+  EXPECT_EQ(scan("call _Procedure1\r\n"
+                 "macro MP1{\r\n"
+                 "_Procedure1:\r\n"
+                 " call _Procedure2, _Procedure3 ; and _Procedure2 again\r\n"
+                 "}\r\n"
+                 "macro MP2{\r\n"
+                 "_Procedure2:\r\n"
+                 "}\r\n"
+                 "dq x_Procedure4y\r\n"),
+            consoleBytes({"Found 2 procedure macros."}));
+  EXPECT_EQ(refs(u"1"), (Keys{u"_Procedure1", u"_Procedure4"}));
+  EXPECT_EQ(refs(u"_Procedure1"), (Keys{u"_Procedure2", u"_Procedure3"}));
+  EXPECT_TRUE(refs(u"_Procedure2").empty());
+  // Referenced but defined nowhere: still marked when reached.
+  EXPECT_EQ(used(u"_Procedure3"), 1);
+  EXPECT_EQ(used(u"_Procedure4"), 1);
+}
+
+TEST_F(ScanPassTest, OnlySpacesAreTrimmed) {
+  scan("\tmacro MP3{\n"
+       "_Procedure9:\n"         // outside a block: a reference
+       "  macro MP1{\n"
+       "\t_Procedure3:\n"       // not a label line: a reference
+       "\t; _Procedure5\n"      // not a comment: a reference
+       "\t}\n"                  // not a macro end
+       "  ; _Procedure6\n"      // a comment
+       "   }   \n"
+       "_Procedure7\n");
+  EXPECT_EQ(refs(u"1"), (Keys{u"_Procedure9", u"_Procedure3", u"_Procedure5",
+                              u"_Procedure7"}));
+  EXPECT_FALSE(has(u"_Procedure6"));
+}
+
+TEST_F(ScanPassTest, CaseMattersForMacroStartsAndKeys) {
+  EXPECT_EQ(scan("macro mp3{\n"
+                 "_PROCEDURE3: is a reference here\n"
+                 "macro MP4{\n"
+                 "_procedure4:\n"
+                 "call _Procedure3\n"
+                 "}\n"),
+            consoleBytes({"Found 1 procedure macros."}));
+  EXPECT_EQ(refs(u"1"), Keys{u"_PROCEDURE3"});
+  EXPECT_EQ(refs(u"_procedure4"), Keys{u"_Procedure3"});
+  EXPECT_EQ(used(u"_procedure4"), 0);
+}
+
+TEST_F(ScanPassTest, LabelKeysDropColonsAndSpacesAtTheEndsOnly) {
+  scan("macro MP1{\n_Procedure12::\n call _Procedure1\n}\n"
+       "macro MP2{\n_Procedure13: ; entry\n call _Procedure1\n}\n"
+       "macro MP3{\n  _Procedure14 :\n call _Procedure1\n}\n");
+  EXPECT_EQ(refs(u"_Procedure12"), Keys{u"_Procedure1"});
+  EXPECT_EQ(refs(u"_Procedure13: ; entry"), Keys{u"_Procedure1"});
+  // "_Procedure14 :" is no label line: the block has no label, so its lines
+  // count as main code.
+  EXPECT_EQ(refs(u"1"), (Keys{u"_Procedure14", u"_Procedure1"}));
+}
+
+TEST_F(ScanPassTest, NestedAndUnclosedBlocks) {
+  EXPECT_EQ(scan("macro MP1{\n"
+                 "call _Procedure8\n"     // before the label: still the main code
+                 "_Procedure1:\n"
+                 "macro MP2{\n"           // counted, changes nothing
+                 "call _Procedure2\n"
+                 "}\n"                    // ends the block state for both
+                 "call _Procedure3\n"
+                 "macro MP5{\n"
+                 "_Procedure5:\n"
+                 "call _Procedure6\n"),   // the file ends inside a block
+            consoleBytes({"Found 3 procedure macros."}));
+  EXPECT_EQ(refs(u"1"), (Keys{u"_Procedure8", u"_Procedure3"}));
+  EXPECT_EQ(refs(u"_Procedure1"), Keys{u"_Procedure2"});
+  EXPECT_EQ(refs(u"_Procedure5"), Keys{u"_Procedure6"});
+  EXPECT_EQ(used(u"_Procedure5"), 0);
+}
+
+TEST_F(ScanPassTest, MissingFilePrintsTheNotFoundLineAndEmptiesTheTable) {
+  entryFor(table, u"_Procedure1");
+  std::string printed =
+      captureOutput([&] { ScanPass(u"no such file.asm", table); });
+  EXPECT_EQ(printed, consoleBytes({"File 'no such file.asm' not found."}));
+  EXPECT_TRUE(table.entries.empty());
+}
+
+TEST_F(ScanPassTest, HostileInputIsJustText) {
+  std::string binary;
+  for (int i = 0; i < 70000; ++i) binary.push_back(static_cast<char>((i * 131) % 256));
+  std::string hugeKey = "_Procedure" + std::string(5000, '7');
+  scan(binary + "\nmacro MP1{\n" + hugeKey + ":\ncall " + hugeKey + "\n}\ncall " + hugeKey +
+       "\n");
+  EXPECT_EQ(used(utf16(hugeKey)), 1);
+  EXPECT_EQ(refs(utf16(hugeKey)), Keys{utf16(hugeKey)});
+}
+
+}  // namespace
