@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -52,7 +53,8 @@ std::vector<std::string> listDirectory(const std::string& path) {
   return names;
 }
 
-RunResult runTool(const std::string& directory, const std::vector<std::string>& args) {
+RunResult runTool(const std::string& directory, const std::vector<std::string>& args,
+                  long addressSpaceLimit) {
   RunResult result;
   int pipeEnds[2];
   if (pipe(pipeEnds) != 0) return result;
@@ -62,6 +64,11 @@ RunResult runTool(const std::string& directory, const std::vector<std::string>& 
     close(pipeEnds[0]);
     close(pipeEnds[1]);
     if (chdir(directory.c_str()) != 0) _exit(127);
+    if (addressSpaceLimit > 0) {
+      struct rlimit limit = {static_cast<rlim_t>(addressSpaceLimit),
+                             static_cast<rlim_t>(addressSpaceLimit)};
+      setrlimit(RLIMIT_AS, &limit);
+    }
     std::vector<char*> argv{const_cast<char*>(ORRINVALE_BINARY)};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);

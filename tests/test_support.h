@@ -26,7 +26,9 @@ struct RunResult {
   int signal = 0;
   std::string output;
 };
-RunResult runTool(const std::string& directory, const std::vector<std::string>& args = {});
+// A nonzero addressSpaceLimit (bytes) caps the child's memory.
+RunResult runTool(const std::string& directory, const std::vector<std::string>& args = {},
+                  long addressSpaceLimit = 0);
 
 // UTF-16LE bytes of the given ASCII console lines, each ending in CR LF.
 std::string consoleBytes(const std::vector<std::string>& lines);

@@ -1,0 +1,82 @@
+// Whole-program runs on input that a careless tool would hang or crash on.
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/test_support.h"
+
+namespace {
+
+std::vector<std::string> withCredits(std::vector<std::string> lines) {
+  std::vector<std::string> all = creditLines();
+  all.insert(all.end(), lines.begin(), lines.end());
+  return all;
+}
+
+TEST(HostileInput, HundredMegabyteLineAndBinaryData) {
+  ScratchDir dir;
+  std::string binary;
+  for (int i = 0; i < 1 << 16; ++i) binary.push_back(static_cast<char>(i * 7 + (i >> 8)));
+  std::string hugeLine(100 << 20, 'x');
+  hugeLine.replace(50 << 20, 14, " _Procedure5 ");  // a reference deep inside
+  std::string head = binary + "\r\n" + hugeLine + "\r\n";
+  writeBytes(dir.file("Velmarin.asm"), head + "MP5\r\nMP6\r\n");
+  RunResult result = runTool(dir.path);
+  EXPECT_EQ(result.exitStatus, 0);
+  std::string after = readBytes(dir.file("Velmarin.asm"));
+  const std::string tail = "MP5\r\n; MP6; AUTOMATICALLY REMOVED\r\n";
+  ASSERT_GT(after.size(), hugeLine.size() + tail.size());
+  EXPECT_EQ(after.substr(after.size() - tail.size()), tail);
+  EXPECT_EQ(after.find(hugeLine), after.size() - tail.size() - 2 - hugeLine.size());
+}
+
+TEST(HostileInput, MillionProcedureChain) {
+  ScratchDir dir;
+  std::string text = "call _Procedure1\r\n";
+  const int length = 1000000;
+  for (int p = 1; p <= length; ++p) {
+    std::string n = std::to_string(p), next = std::to_string(p + 1);
+    text += "macro MP" + n + "{\r\n_Procedure" + n + ":\r\ncall _Procedure" + next + "\r\n}\r\n";
+  }
+  for (int p = 0; p <= length; ++p) text += "MP" + std::to_string(p) + "\r\n";
+  writeBytes(dir.file("Velmarin.asm"), text);
+  RunResult result = runTool(dir.path);
+  EXPECT_EQ(result.output,
+            consoleBytes(withCredits({"Found 1000000 procedure macros.",
+                                      "Removed 1 out of 1000001 used procedure macros."})));
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+TEST(HostileInput, RunningOutOfMemoryLeavesTheFileAlone) {
+  ScratchDir dir;
+  std::string text = "MP1\r\n" + std::string(200 << 20, 'y') + "\r\n";
+  writeBytes(dir.file("Velmarin.asm"), text);
+  RunResult result = runTool(dir.path, {}, 160L << 20);
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.output,
+            consoleBytes(withCredits({"File 'Velmarin.asm' could not be read."})));
+  EXPECT_EQ(readBytes(dir.file("Velmarin.asm")), text);
+}
+#endif
+
+TEST(HostileInput, FullDiskKeepsTheOldFile) {
+  ScratchDir dir;
+  std::string mountPoint = dir.file("small");
+  mkdir(mountPoint.c_str(), 0755);
+  if (mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=512k") != 0)
+    GTEST_SKIP() << "cannot mount a small file system here";
+  std::string text;
+  while (text.size() < 300000) text += "MP1\r\n; filler filler filler\r\n";
+  writeBytes(mountPoint + "/Velmarin.asm", text);
+  RunResult result = runTool(mountPoint);
+  std::string after = readBytes(mountPoint + "/Velmarin.asm");
+  std::vector<std::string> left = listDirectory(mountPoint);
+  umount(mountPoint.c_str());
+  EXPECT_EQ(result.output, consoleBytes(withCredits({"Found 0 procedure macros.",
+                                                     "File 'Velmarin.asm' could not be written."})));
+  EXPECT_EQ(after, text);
+  EXPECT_EQ(left, std::vector<std::string>{"Velmarin.asm"});
+}
+
+}  // namespace
