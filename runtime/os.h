@@ -66,6 +66,9 @@ bool copyAttributes(FileHandle file, const FileFacts& facts);
 bool replaceFile(const std::string& source, const std::string& target);
 bool removeFile(const std::string& path);
 
+// The size to which the main thread's stack may grow.
+int64_t stackLimit();
+
 // Standard output.
 bool standardOutputIsTerminal();
 bool writeStandardOutput(const void* bytes, int64_t n);

@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -193,6 +194,14 @@ bool replaceFile(const std::string& source, const std::string& target) {
 }
 
 bool removeFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+int64_t stackLimit() {
+  struct rlimit limit;
+  constexpr int64_t kUnlimitedBudget = 64 << 20;  // what the address space layout leaves
+  if (getrlimit(RLIMIT_STACK, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+    return kUnlimitedBudget;
+  return std::min<int64_t>(static_cast<int64_t>(limit.rlim_cur), kUnlimitedBudget);
+}
 
 bool standardOutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 

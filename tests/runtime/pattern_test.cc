@@ -70,6 +70,16 @@ TEST_F(PatternTest, FreedPatternsActAsNoPattern) {
   EXPECT_EQ(patternMatches(invocation, u"MP1"), 0);
 }
 
+TEST_F(PatternTest, DigitRunsBeyondTheStackFailLikeAnyLimitInsteadOfCrashing) {
+  Strings matches(1);
+  std::u16string thousands = u"_Procedure" + std::u16string(5000, u'4');
+  EXPECT_EQ(extractMatches(reference, u"call " + thousands, &matches), 1);
+  EXPECT_EQ(matches[0], thousands);
+  std::u16string millions = u"_Procedure" + std::u16string(3000000, u'4');
+  EXPECT_EQ(patternMatches(reference, millions), 0);
+  EXPECT_EQ(extractMatches(reference, millions + u" _Procedure1", &matches), 0);
+}
+
 TEST_F(PatternTest, UnpairedSurrogatesInTheSubjectAreSafe) {
   std::u16string subject = u"_Procedure1";
   subject.insert(subject.begin(), char16_t(0xD800));
