@@ -27,7 +27,7 @@ void printCredits() {
 }  // namespace
 
 void runEndRoutine() {
-  RunLock lock(runMutex());
+  RunLock lock;
   freeAllPatterns();
   closeAllFiles();
 }

@@ -6,12 +6,18 @@
 #include <string>
 #include <string_view>
 
-// Removes every leading and trailing occurrence of c (tabs are never trimmed
-// unless asked for).
-inline std::u16string_view trimChar(std::u16string_view text, char16_t c = u' ') {
+// Removes every leading and trailing occurrence of c, for UTF-16 text and for
+// the bytes of ASCII text alike.
+template <typename Char>
+std::basic_string_view<Char> trimAll(std::basic_string_view<Char> text, Char c) {
   size_t first = text.find_first_not_of(c);
-  if (first == std::u16string_view::npos) return {};
+  if (first == text.npos) return {};
   return text.substr(first, text.find_last_not_of(c) - first + 1);
+}
+
+// Trims spaces unless another character is named; tabs are never trimmed.
+inline std::u16string_view trimChar(std::u16string_view text, char16_t c = u' ') {
+  return trimAll(text, c);
 }
 
 // Plain signed decimal.

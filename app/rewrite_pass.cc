@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "app/line_shortcuts.h"
 #include "app/line_text.h"
 #include "runtime/console.h"
 #include "runtime/file_replace.h"
@@ -26,15 +27,28 @@ struct Rewriter {
   std::vector<std::u16string> matches = std::vector<std::u16string>(1);
   std::u16string replacement;
   std::u16string label;
+  std::u16string line;
+  const bool shortcuts = shortcutsEnabled();
 
-  void write(TextFile* output, std::u16string_view line) {
-    writeLine(output, transform(line), format);
+  // Writes the line whose bytes in the file are raw.
+  void write(TextFile* output, std::string_view raw) {
+    // An ASCII line that cannot be an invocation goes back as it came.
+    if (shortcuts && isAsciiText(format, raw) && !mayBeInvocation(trimAll(raw, ' ')))
+      return writeRawLine(output, raw, format);
+    line.clear();
+    decodeText(format, raw, &line);
+    std::u16string_view result = transform(line);
+    if (shortcuts && result.data() == line.data() && roundTripsUnchanged(format, raw))
+      writeRawLine(output, raw, format);
+    else
+      writeLine(output, result, format);
   }
 
+  // The line to write for line: itself, or its replacement.
   std::u16string_view transform(std::u16string_view line) {
     std::u16string_view trimmed = trimChar(line);
-    if (!patternMatches(invocationPattern, trimmed)) return line;
-    if (extractMatches(invocationPattern, trimmed, &matches) < 1) return line;
+    if (shortcuts && !mayBeInvocation(trimmed)) return line;
+    if (findAllMatches(invocationPattern, trimmed, &matches) < 1) return line;
     ++invocations;
     // The digits as written, leading zeros kept: MP012 names _Procedure012.
     label.assign(u"_Procedure");
@@ -52,11 +66,11 @@ struct Rewriter {
 // new content could not be completed.
 bool rewriteThroughTemporary(TextFile* input, Rewriter& rewriter, Replacement& replacement) {
   writeFormat(replacement.output, rewriter.format);
-  std::u16string line;
+  std::string raw;
   try {
     while (!atEnd(input)) {
-      readLine(input, rewriter.format, &line);
-      rewriter.write(replacement.output, line);
+      readRawLine(input, rewriter.format, &raw);
+      rewriter.write(replacement.output, raw);
     }
   } catch (const std::bad_alloc&) {
     input->readFailed = true;  // out of memory: the new content is incomplete
@@ -73,10 +87,10 @@ bool rewriteThroughTemporary(TextFile* input, Rewriter& rewriter, Replacement& r
 
 bool rewriteWithoutTemporary(std::u16string_view fileName, TextFile* input,
                              Rewriter& rewriter) {
-  std::vector<std::u16string> lines;
+  std::vector<std::string> lines;
   bool readWhole = true;
   try {
-    while (!atEnd(input)) readLine(input, rewriter.format, &lines.emplace_back());
+    while (!atEnd(input)) readRawLine(input, rewriter.format, &lines.emplace_back());
   } catch (const std::bad_alloc&) {
     readWhole = false;
   }
@@ -85,7 +99,7 @@ bool rewriteWithoutTemporary(std::u16string_view fileName, TextFile* input,
   if (!readWhole) return false;
   return rewriteInPlace(fileName, [&](TextFile* output) {
     writeFormat(output, rewriter.format);
-    for (const std::u16string& line : lines) rewriter.write(output, line);
+    for (const std::string& line : lines) rewriter.write(output, line);
   });
 }
 

@@ -4,9 +4,11 @@
 // references are credited; its "}" switches back to the main code.
 #include "app/scan_pass.h"
 
+#include <algorithm>
 #include <new>
 #include <vector>
 
+#include "app/line_shortcuts.h"
 #include "app/line_text.h"
 #include "app/marking.h"
 #include "runtime/console.h"
@@ -38,6 +40,18 @@ std::u16string_view labelKey(std::u16string_view labelLine) {
   return trimChar(trimChar(labelLine, u':'), u' ');
 }
 
+// Whether scanLine could do anything with the trimmed line: with no macro
+// start, no block end and no procedure label in it, no rule fits.
+template <typename Char>
+bool mayMatter(const ScanState& state, std::basic_string_view<Char> line) {
+  if (line.empty() || line[0] == Char(';')) return false;
+  constexpr std::string_view kMacroStart = "macro MP";
+  if (line.size() >= kMacroStart.size() &&
+      std::equal(kMacroStart.begin(), kMacroStart.end(), line.begin()))
+    return true;
+  return (state.insideMacro && line[0] == Char('}')) || mayHoldReference(line);
+}
+
 void scanLine(ScanState& state, std::u16string_view line) {
   if (!line.empty() && line[0] == u';') return;
   if (line.starts_with(u"macro MP")) {
@@ -50,16 +64,20 @@ void scanLine(ScanState& state, std::u16string_view line) {
     state.insideMacro = false;
     return;
   }
-  if (state.insideMacro && patternMatches(state.labelPattern, line)) {
-    int32_t found = extractMatches(state.labelPattern, line, &state.matches);
+  bool shortcuts = shortcutsEnabled();
+  if (state.insideMacro && (!shortcuts || mayBeLabelLine(line))) {
+    int32_t found = findAllMatches(state.labelPattern, line, &state.matches);
     for (int32_t i = 0; i < found; ++i) {
       state.current = &entryFor(state.table, labelKey(state.matches[i]));
       state.current->used = 0;
     }
-    return;
+    // A label line is not searched for references: a label never counts as a
+    // reference to itself.
+    if (found > 0) return;
   }
-  if (patternMatches(state.referencePattern, line)) {
-    int32_t found = extractMatches(state.referencePattern, line, &state.matches);
+  if (!shortcuts || mayHoldReference(line)) {
+    int32_t found = findAllMatches(state.referencePattern, line, &state.matches);
+    if (found == 0) return;
     ReferenceSet& refs = currentEntry(state).refs;
     for (int32_t i = 0; i < found; ++i) refs.insert(&entryFor(state.table, state.matches[i]));
   }
@@ -77,11 +95,22 @@ bool ScanPass(std::u16string_view fileName, ProcedureTable& table) {
     return true;
   }
   TextFormat format = readFormat(file);
+  const bool shortcuts = shortcutsEnabled();
+  std::string raw;
   std::u16string line;
   bool readWhole = true;
   try {
     while (!atEnd(file)) {
-      readLine(file, format, &line);
+      readRawLine(file, format, &raw);
+      if (shortcuts && isAsciiText(format, raw)) {
+        // Most lines are ASCII and matter to no rule: they are never converted.
+        std::string_view bytes = trimAll(std::string_view(raw), ' ');
+        if (!mayMatter(state, bytes)) continue;
+        line.assign(bytes.begin(), bytes.end());
+      } else {
+        line.clear();
+        decodeText(format, raw, &line);
+      }
       scanLine(state, trimChar(line));
     }
     markFromMainCode(table);

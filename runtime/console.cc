@@ -9,9 +9,8 @@ namespace {
 EndRoutine g_endRoutine = nullptr;
 
 void onEndSignal(os::EndSignal signal) {
-  // Held until the process ends, so that the main thread never touches a file
-  // or a pattern that the end routine has released.
-  runMutex().lock();
+  // From here on the main thread never touches a file or a pattern again.
+  stopOperations();
   consoleCloseHandler(signal);
 }
 
@@ -47,7 +46,7 @@ void printLine(std::u16string_view text) {
 }
 
 bool consoleCloseHandler(os::EndSignal event) {
-  RunLock lock(runMutex());
+  RunLock lock;
   if (event == os::EndSignal::Hangup && g_endRoutine) g_endRoutine();
   removeTemporaryFiles();
   return false;

@@ -49,7 +49,7 @@ ReplaceStart beginReplacement(std::u16string_view name, Replacement* replacement
     return ReplaceStart::ReadOnly;
 
   // Registered under the run lock at once, so that no signal can leave it behind.
-  RunLock lock(runMutex());
+  RunLock lock;
   std::string prefix = directoryOf(replacement->target) + "." +
                        baseNameOf(replacement->target) + ".new-";
   bool denied = false;
@@ -68,7 +68,7 @@ ReplaceStart beginReplacement(std::u16string_view name, Replacement* replacement
 bool commitReplacement(Replacement* replacement) {
   // Under the run lock, a signal sees either the temporary file, which it
   // removes, or the finished replacement, never a half-done rename.
-  RunLock lock(runMutex());
+  RunLock lock;
   bool written = flushToDisk(replacement->output);
   bool closed = closeFile(replacement->output);
   replacement->output = nullptr;
@@ -82,7 +82,7 @@ bool commitReplacement(Replacement* replacement) {
 }
 
 void abandonReplacement(Replacement* replacement) {
-  RunLock lock(runMutex());
+  RunLock lock;
   if (replacement->output) closeFile(replacement->output);
   replacement->output = nullptr;
   if (replacement->temporary.empty()) return;
@@ -94,7 +94,7 @@ void abandonReplacement(Replacement* replacement) {
 bool rewriteInPlace(std::u16string_view name, const std::function<void(TextFile*)>& write) {
   // The lock is held from the truncation to the last byte: a signal waits
   // until the file holds whole content again.
-  RunLock lock(runMutex());
+  RunLock lock;
   std::string path = toSystemPath(name);
   std::string oldBytes;
   if (!readWholeFile(path, &oldBytes)) return false;

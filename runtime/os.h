@@ -82,6 +82,14 @@ enum class EndSignal { Hangup, Interrupt, Terminate };
 // onSignal runs on that thread; afterwards the process ends by the signal.
 void watchEndSignals(void (*onSignal)(EndSignal));
 
+// The two halves of a barrier between the main thread and the signal thread:
+// the light one is all the main thread pays per operation; the heavy one
+// makes the pair a full barrier. Without system support both are fences.
+void lightBarrier();
+void heavyBarrier();
+void pauseBriefly();
+[[noreturn]] void waitForever();
+
 // Ends the process with the given signal's default action.
 [[noreturn]] void endBySignal(EndSignal signal);
 

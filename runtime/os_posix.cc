@@ -6,7 +6,9 @@
 #include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <linux/membarrier.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -217,8 +219,37 @@ bool writeStandardOutput(const void* bytes, int64_t n) {
   return true;
 }
 
+namespace {
+
+// Registered once; then a process-wide barrier is available to the signal
+// thread and the main thread needs no fence of its own.
+bool processBarrierAvailable() {
+  static const bool available =
+      syscall(__NR_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0) == 0;
+  return available;
+}
+
+}  // namespace
+
+void lightBarrier() {
+  if (processBarrierAvailable()) std::atomic_signal_fence(std::memory_order_seq_cst);
+  else std::atomic_thread_fence(std::memory_order_seq_cst);
+}
+
+void heavyBarrier() {
+  if (processBarrierAvailable()) syscall(__NR_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0);
+  else std::atomic_thread_fence(std::memory_order_seq_cst);
+}
+
+void pauseBriefly() { usleep(200); }
+
+void waitForever() {
+  for (;;) pause();
+}
+
 void watchEndSignals(void (*onSignal)(EndSignal)) {
   g_onSignal = onSignal;
+  processBarrierAvailable();
   sigset_t set = endSignalSet();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   pthread_t thread;

@@ -66,14 +66,14 @@ int sequenceLength(unsigned char lead) {
 }  // namespace
 
 void initPatterns() {
-  RunLock lock(runMutex());
+  RunLock lock;
   patternRegistry();
   utf8Subject();
   recursionGuard();
 }
 
 Pattern createPattern(const char16_t* text, int32_t options) {
-  RunLock lock(runMutex());
+  RunLock lock;
   auto& registry = patternRegistry();
   registry.push_back(nullptr);
   Pattern handle = static_cast<Pattern>(registry.size());
@@ -90,7 +90,7 @@ Pattern createPattern(const char16_t* text, int32_t options) {
 }
 
 int32_t patternMatches(Pattern pattern, std::u16string_view subject) {
-  RunLock lock(runMutex());
+  RunLock lock;
   pcre* compiled = compiledForm(pattern);
   if (!compiled) return 0;
   std::string& utf8 = utf8Subject();
@@ -107,7 +107,7 @@ int32_t patternMatches(Pattern pattern, std::u16string_view subject) {
 
 int32_t extractMatches(Pattern pattern, std::u16string_view subject,
                        std::vector<std::u16string>* matches) {
-  RunLock lock(runMutex());
+  RunLock lock;
   pcre* compiled = compiledForm(pattern);
   if (!compiled) return 0;
   std::string& utf8 = utf8Subject();
@@ -143,7 +143,7 @@ int32_t extractMatches(Pattern pattern, std::u16string_view subject,
 }
 
 void freePattern(Pattern pattern) {
-  RunLock lock(runMutex());
+  RunLock lock;
   pcre* compiled = compiledForm(pattern);
   if (!compiled) return;
   pcre_free(compiled);
@@ -151,7 +151,7 @@ void freePattern(Pattern pattern) {
 }
 
 void freeAllPatterns() {
-  RunLock lock(runMutex());
+  RunLock lock;
   auto& registry = patternRegistry();
   // Entries stay (empty) so that no handle is ever given out twice.
   for (Pattern handle = 1; handle <= registry.size(); ++handle) freePattern(handle);

@@ -1,20 +1,31 @@
 // Keeps the main thread and the end-signal thread apart. Every file and pattern
-// operation runs under the run lock, so the end routine, which takes the same
-// lock, never closes a file or frees a pattern in the middle of one. Code that
-// must finish before a signal may end the process (committing a rewritten
-// file) simply holds the lock for longer; the lock is recursive for that.
+// operation holds a RunLock, so the end routine, which first stops the main
+// thread's operations, never closes a file or frees a pattern in the middle of
+// one. Code that must finish before a signal may end the process (committing
+// a rewritten file) simply holds a RunLock for longer; RunLocks nest.
+//
+// Only the main thread performs operations; a RunLock costs it a plain store
+// and a load, since the signal thread pays for the memory barrier.
 #ifndef ORRINVALE_RUNTIME_RUN_LOCK_H_
 #define ORRINVALE_RUNTIME_RUN_LOCK_H_
 
-#include <mutex>
 #include <string>
 
-std::recursive_mutex& runMutex();
+class RunLock {
+ public:
+  RunLock();
+  ~RunLock();
+  RunLock(const RunLock&) = delete;
+  RunLock& operator=(const RunLock&) = delete;
+};
 
-using RunLock = std::lock_guard<std::recursive_mutex>;
+// Called on the end-signal thread: waits until the main thread is outside
+// every RunLock and keeps it from entering another. The calling thread then
+// owns all files and patterns; the process must end afterwards.
+void stopOperations();
 
 // Files that must not outlive an interrupted run. The signal thread removes
-// every registered path, under the run lock, before the process ends.
+// every registered path, after stopOperations, before the process ends.
 void registerTemporaryFile(const std::string& path);
 void unregisterTemporaryFile(const std::string& path);
 void removeTemporaryFiles();

@@ -1,7 +1,9 @@
 // Text encodings of files and of the pattern engine.
 #include "runtime/text_codec.h"
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -81,6 +83,28 @@ char encodeWindows1252Char(char32_t code) {
   return '?';
 }
 
+// Length of the leading run of ASCII bytes.
+size_t asciiPrefix(const unsigned char* p, size_t n) {
+  size_t i = 0;
+  // Eight bytes at a time while no byte has its top bit set.
+  while (i + 8 <= n) {
+    uint64_t word;
+    memcpy(&word, p + i, 8);
+    if (word & 0x8080808080808080ULL) break;
+    i += 8;
+  }
+  while (i < n && p[i] < 0x80) ++i;
+  return i;
+}
+
+// Appends n ASCII bytes as UTF-16 units.
+void widenAscii(const unsigned char* p, size_t n, std::u16string* out) {
+  size_t start = out->size();
+  out->resize(start + n);
+  char16_t* target = out->data() + start;
+  for (size_t i = 0; i < n; ++i) target[i] = p[i];
+}
+
 }  // namespace
 
 int unitSize(TextFormat format) {
@@ -105,6 +129,50 @@ std::string_view byteOrderMark(TextFormat format) {
   }
 }
 
+std::string_view lineEndBytes(TextFormat format) {
+  using namespace std::string_view_literals;
+  switch (format) {
+    case TextFormat::Utf16Le: return "\r\0\n\0"sv;
+    case TextFormat::Utf16Be: return "\0\r\0\n"sv;
+    case TextFormat::Utf32Le: return "\r\0\0\0\n\0\0\0"sv;
+    case TextFormat::Utf32Be: return "\0\0\0\r\0\0\0\n"sv;
+    default: return "\r\n"sv;
+  }
+}
+
+bool isAsciiText(TextFormat format, std::string_view raw) {
+  if (format != TextFormat::Ansi && format != TextFormat::Utf8) return false;
+  return asciiPrefix(reinterpret_cast<const unsigned char*>(raw.data()), raw.size()) ==
+         raw.size();
+}
+
+bool roundTripsUnchanged(TextFormat format, std::string_view raw) {
+  switch (format) {
+    case TextFormat::Ansi:      // every byte maps to a character and back
+    case TextFormat::Utf16Le:   // units are taken and written as they are
+    case TextFormat::Utf16Be:
+      return true;
+    case TextFormat::Utf8: {
+      if (isAsciiText(format, raw)) return true;
+      // Malformed sequences would come back as U+FFFD.
+      std::u16string text;
+      std::string again;
+      decodeUtf8(raw, &text);
+      encodeUtf8(text, &again);
+      return again == raw;
+    }
+    default: {
+      bool bigEndian = format == TextFormat::Utf32Be;
+      const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
+      for (size_t i = 0; i + 4 <= raw.size(); i += 4) {
+        uint32_t unit = readUnit(p + i, 4, bigEndian);
+        if (unit > 0x10FFFF || (unit >= 0xD800 && unit <= 0xDFFF)) return false;
+      }
+      return raw.size() % 4 == 0;
+    }
+  }
+}
+
 void decodeUtf8(std::string_view bytes, std::u16string* out) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   size_t n = bytes.size();
@@ -112,8 +180,9 @@ void decodeUtf8(std::string_view bytes, std::u16string* out) {
   while (i < n) {
     unsigned char lead = p[i];
     if (lead < 0x80) {
-      out->push_back(lead);
-      ++i;
+      size_t run = asciiPrefix(p + i, n - i);
+      widenAscii(p + i, run, out);
+      i += run;
       continue;
     }
     // Length and the allowed range of the second byte, which excludes
@@ -171,15 +240,24 @@ void encodeUtf8(std::u16string_view text, std::string* out) {
 }
 
 void decodeText(TextFormat format, std::string_view raw, std::u16string* out) {
+  const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
   switch (format) {
     case TextFormat::Utf8: decodeUtf8(raw, out); return;
-    case TextFormat::Ansi: decodeWindows1252(raw, out); return;
+    case TextFormat::Ansi:
+      if (asciiPrefix(p, raw.size()) == raw.size()) return widenAscii(p, raw.size(), out);
+      decodeWindows1252(raw, out);
+      return;
     default: break;
   }
   int size = unitSize(format);
   bool bigEndian = isBigEndian(format);
-  const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
   size_t units = raw.size() / size;
+  if (format == TextFormat::Utf16Le && std::endian::native == std::endian::little) {
+    size_t start = out->size();
+    out->resize(start + units);
+    memcpy(out->data() + start, p, units * 2);
+    return;
+  }
   out->reserve(out->size() + units);
   for (size_t i = 0; i < units; ++i) {
     uint32_t value = readUnit(p + i * size, size, bigEndian);
@@ -195,6 +273,10 @@ void encodeText(TextFormat format, std::u16string_view text, std::string* out) {
     case TextFormat::Utf16Be:
       // Code units go out as they are, unpaired surrogates included, so that
       // a UTF-16 file round-trips exactly.
+      if (format == TextFormat::Utf16Le && std::endian::native == std::endian::little) {
+        out->append(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+        return;
+      }
       for (char16_t unit : text) appendUnit(unit, 2, isBigEndian(format), out);
       return;
     case TextFormat::Utf32Le:

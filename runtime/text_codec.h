@@ -16,6 +16,17 @@ int unitSize(TextFormat format);
 // The byte-order mark of format (empty for Ansi).
 std::string_view byteOrderMark(TextFormat format);
 
+// CR LF encoded in format.
+std::string_view lineEndBytes(TextFormat format);
+
+// True when raw, decoded and encoded again in format, gives raw back: an
+// unchanged line can then be written without converting it at all.
+bool roundTripsUnchanged(TextFormat format, std::string_view raw);
+
+// True when format encodes ASCII as single bytes and raw holds only ASCII:
+// its bytes are then its characters.
+bool isAsciiText(TextFormat format, std::string_view raw);
+
 // Appends the UTF-16 form of raw (whole units; a trailing partial unit is
 // ignored) to *out.
 void decodeText(TextFormat format, std::string_view raw, std::u16string* out);

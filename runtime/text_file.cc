@@ -19,10 +19,16 @@ std::vector<TextFile*>& openFiles() {
   return *files;
 }
 
+// The file that passed the last check; most calls are for the same file.
+const TextFile* g_lastChecked = nullptr;
+
 bool isOpen(const TextFile* file) {
   if (!file) return false;
+  if (file == g_lastChecked) return true;
   const auto& files = openFiles();
-  return std::find(files.begin(), files.end(), file) != files.end();
+  if (std::find(files.begin(), files.end(), file) == files.end()) return false;
+  g_lastChecked = file;
+  return true;
 }
 
 TextFile* registerHandle(os::FileHandle handle) {
@@ -144,8 +150,30 @@ bool endsLine(uint32_t unit) {
   return unit == 0 || unit == kLineFeed || unit == kCarriageReturn;
 }
 
+// Offset of the first 0, LF or CR byte in p[0..n), or n. Text has few bytes
+// below 14, so eight bytes at a time are tested for one; a hit is then
+// checked exactly.
+int32_t findLineEndByte(const unsigned char* p, int32_t n) {
+  constexpr uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+  int32_t i = 0;
+  while (i + 8 <= n) {
+    uint64_t word;
+    memcpy(&word, p + i, 8);
+    // Sets the high bit of each byte below 14 (tabs too, and maybe of some
+    // bytes above 127), so a hit is checked byte by byte.
+    if ((word - 14 * kOnes) & ~word & kHighBits) {
+      for (int32_t k = i; k < i + 8; ++k)
+        if (endsLine(p[k])) return k;
+    }
+    i += 8;
+  }
+  while (i < n && !endsLine(p[i])) ++i;
+  return i;
+}
+
 // Collects the raw bytes of one line into file->lineBytes and consumes its end.
-void readRawLine(TextFile* file, int size, bool bigEndian) {
+void collectLine(TextFile* file, int size, bool bigEndian) {
   std::string& raw = file->lineBytes;
   raw.clear();
   uint32_t terminator = 0;
@@ -157,7 +185,7 @@ void readRawLine(TextFile* file, int size, bool bigEndian) {
       int32_t whole = file->remaining - file->remaining % size;
       int32_t i = 0;
       if (size == 1) {
-        while (i < whole && !endsLine(start[i])) ++i;
+        i = findLineEndByte(start, whole);
       } else {
         while (i < whole && !endsLine(unitValue(start + i, size, bigEndian))) i += size;
       }
@@ -197,22 +225,22 @@ std::string toSystemPath(std::u16string_view name) {
 }
 
 TextFile* openForReading(std::u16string_view name) {
-  RunLock lock(runMutex());
+  RunLock lock;
   return registerHandle(os::openExistingForReading(toSystemPath(name)));
 }
 
 TextFile* createForWriting(std::u16string_view name) {
-  RunLock lock(runMutex());
+  RunLock lock;
   return registerHandle(os::createOrTruncate(toSystemPath(name)));
 }
 
 TextFile* adoptForWriting(os::FileHandle handle) {
-  RunLock lock(runMutex());
+  RunLock lock;
   return registerHandle(handle);
 }
 
 TextFormat readFormat(TextFile* file) {
-  RunLock lock(runMutex());
+  RunLock lock;
   if (!isOpen(file)) return TextFormat::Ansi;
   int64_t start = position(file);
   unsigned char head[4] = {};
@@ -234,8 +262,9 @@ TextFormat readFormat(TextFile* file) {
 }
 
 bool atEnd(TextFile* file) {
-  RunLock lock(runMutex());
+  RunLock lock;
   if (!isOpen(file) || file->readFailed) return true;
+  if (file->buffer && file->mode == FileMode::Reading && file->remaining > 0) return false;
   unsigned char probe;
   if (bufferedRead(file, &probe, 1) < 1) return true;
   giveBack(file, 1);
@@ -243,11 +272,11 @@ bool atEnd(TextFile* file) {
 }
 
 void readLine(TextFile* file, TextFormat format, std::u16string* line) {
-  RunLock lock(runMutex());
+  RunLock lock;
   line->clear();
   if (!isOpen(file)) return;
   try {
-    readRawLine(file, unitSize(format), isBigEndianFormat(format));
+    collectLine(file, unitSize(format), isBigEndianFormat(format));
     decodeText(format, file->lineBytes, line);
   } catch (const std::bad_alloc&) {
     // Out of memory: the line cannot be delivered whole, so reading stops here
@@ -258,15 +287,30 @@ void readLine(TextFile* file, TextFormat format, std::u16string* line) {
   if (file->lineBytes.capacity() > (1 << 20)) std::string().swap(file->lineBytes);
 }
 
+void readRawLine(TextFile* file, TextFormat format, std::string* raw) {
+  RunLock lock;
+  raw->clear();
+  if (!isOpen(file)) return;
+  // The caller's buffer collects the line, so neither side copies it.
+  raw->swap(file->lineBytes);
+  try {
+    collectLine(file, unitSize(format), isBigEndianFormat(format));
+  } catch (const std::bad_alloc&) {
+    file->lineBytes.clear();
+    file->readFailed = true;
+  }
+  raw->swap(file->lineBytes);
+}
+
 void writeFormat(TextFile* file, TextFormat format) {
-  RunLock lock(runMutex());
+  RunLock lock;
   if (!isOpen(file)) return;
   std::string_view mark = byteOrderMark(format);
   bufferedWrite(file, mark.data(), static_cast<int64_t>(mark.size()));
 }
 
 void writeLine(TextFile* file, std::u16string_view text, TextFormat format) {
-  RunLock lock(runMutex());
+  RunLock lock;
   if (!isOpen(file)) return;
   std::string& bytes = file->lineBytes;
   bytes.clear();
@@ -281,8 +325,16 @@ void writeLine(TextFile* file, std::u16string_view text, TextFormat format) {
   if (bytes.capacity() > (1 << 20)) std::string().swap(bytes);
 }
 
+void writeRawLine(TextFile* file, std::string_view raw, TextFormat format) {
+  RunLock lock;
+  if (!isOpen(file)) return;
+  bufferedWrite(file, raw.data(), static_cast<int64_t>(raw.size()));
+  std::string_view end = lineEndBytes(format);
+  bufferedWrite(file, end.data(), static_cast<int64_t>(end.size()));
+}
+
 bool flushToDisk(TextFile* file) {
-  RunLock lock(runMutex());
+  RunLock lock;
   if (!isOpen(file)) return false;
   writePending(file);
   if (!os::syncFile(file->handle)) file->writeFailed = true;
@@ -290,38 +342,39 @@ bool flushToDisk(TextFile* file) {
 }
 
 bool closeFile(TextFile* file) {
-  RunLock lock(runMutex());
+  RunLock lock;
   if (!isOpen(file)) return false;
   writePending(file);
   bool closed = os::closeHandle(file->handle);
   bool ok = closed && !file->writeFailed;
   auto& files = openFiles();
   files.erase(std::find(files.begin(), files.end(), file));
+  if (g_lastChecked == file) g_lastChecked = nullptr;
   delete file;
   return ok;
 }
 
 void closeAllFiles() {
-  RunLock lock(runMutex());
+  RunLock lock;
   while (!openFiles().empty()) closeFile(openFiles().front());
 }
 
 int64_t filePosition(TextFile* file) {
-  RunLock lock(runMutex());
+  RunLock lock;
   return isOpen(file) ? position(file) : -1;
 }
 
 void seekFile(TextFile* file, int64_t target) {
-  RunLock lock(runMutex());
+  RunLock lock;
   if (isOpen(file)) seekTo(file, target);
 }
 
 int64_t readBytes(TextFile* file, void* destination, int64_t n) {
-  RunLock lock(runMutex());
+  RunLock lock;
   return isOpen(file) ? bufferedRead(file, destination, n) : 0;
 }
 
 void writeBytes(TextFile* file, const void* source, int64_t n) {
-  RunLock lock(runMutex());
+  RunLock lock;
   if (isOpen(file)) bufferedWrite(file, source, n);
 }

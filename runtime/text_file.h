@@ -47,9 +47,16 @@ bool atEnd(TextFile* file);
 // into *line.
 void readLine(TextFile* file, TextFormat format, std::u16string* line);
 
+// The same line as its raw bytes in the file's encoding: whole units, without
+// the line end. Cheaper than readLine when the line may go back unchanged.
+void readRawLine(TextFile* file, TextFormat format, std::string* raw);
+
 void writeFormat(TextFile* file, TextFormat format);
 // Writes text and CR LF, both encoded in format.
 void writeLine(TextFile* file, std::u16string_view text, TextFormat format);
+
+// Writes bytes already encoded in format, then CR LF in format.
+void writeRawLine(TextFile* file, std::string_view raw, TextFormat format);
 
 // Writes out buffered output and forces it to the disk. False if any write to
 // this file has failed so far.

@@ -90,7 +90,7 @@ TEST(ConsoleClose, EndRoutineWaitsForTheOperationInProgress) {
     TextFile* file = createForWriting(utf16(path));
     writeLine(file, u"line", TextFormat::Ansi);
     {
-      RunLock operation(runMutex());  // as a read or write in progress would
+      RunLock operation;  // as a read or write in progress would
       kill(getpid(), SIGHUP);
       std::this_thread::sleep_for(std::chrono::milliseconds(300));
       char sizeWhileBusy = static_cast<char>(readBytes(path).size());
