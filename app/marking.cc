@@ -4,16 +4,17 @@
 
 #include <vector>
 
-void MarkReachable(ProcedureTable&, const ReferenceSet& refs) {
+void MarkReachable(ProcedureTable& table, const ReferenceSet& refs) {
   std::vector<const ReferenceSet*> pending{&refs};
   while (!pending.empty()) {
     const ReferenceSet* set = pending.back();
     pending.pop_back();
-    for (ProcedureEntry* entry : *set) {
+    for (EntryIndex label : set->labels) {
+      ProcedureEntry& entry = table.entries[label];
       // Marking before descending walks each set at most once, so cycles end.
-      if (entry->used != 0) continue;
-      entry->used = 1;
-      if (!entry->refs.empty()) pending.push_back(&entry->refs);
+      if (entry.used != 0) continue;
+      entry.used = 1;
+      if (!entry.refs.labels.empty()) pending.push_back(&entry.refs);
     }
   }
 }
@@ -21,5 +22,5 @@ void MarkReachable(ProcedureTable&, const ReferenceSet& refs) {
 void markFromMainCode(ProcedureTable& table) {
   ProcedureEntry& main = entryFor(table, MainContextKey);
   main.used = 1;
-  if (!main.refs.empty()) MarkReachable(table, main.refs);
+  if (!main.refs.labels.empty()) MarkReachable(table, main.refs);
 }

@@ -5,42 +5,64 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
+#include <vector>
 
 // The key under which references made outside every procedure macro are kept.
 inline constexpr std::u16string_view MainContextKey = u"1";
 
-struct ProcedureEntry;
+// Where an entry stands in ProcedureTable::entries.
+using EntryIndex = uint32_t;
 
-// The labels that a context mentions. Each label is held as the table entry
-// that it names, so a label costs one pointer however long it is and however
-// often it is mentioned.
-using ReferenceSet = std::unordered_set<ProcedureEntry*>;
+// The labels that a context mentions, each held as the index of the entry it
+// names: four bytes a label, however long the label. New labels are appended
+// and from time to time folded into a sorted set, so that a label mentioned a
+// thousand times is still held once (give or take one round of appends).
+struct ReferenceSet {
+  std::vector<EntryIndex> labels;
+  size_t foldedSize = 0;  // labels[0, foldedSize) are sorted and distinct
+};
+
+void addReference(ReferenceSet& refs, EntryIndex label);
+// Sorts, drops repeats and returns spare capacity.
+void foldReferences(ReferenceSet& refs);
 
 struct ProcedureEntry {
   int32_t used = 0;  // 1 once found reachable from the main code
   ReferenceSet refs;
 };
 
-struct KeyHash {
-  using is_transparent = void;
-  size_t operator()(std::u16string_view key) const {
-    return std::hash<std::u16string_view>()(key);
-  }
-};
-
-// Keys compare exactly, code unit by code unit; letter case matters.
+// Keys compare exactly, code unit by code unit; letter case matters. The
+// index is open addressing over full 64-bit hashes, with the key text stored
+// back to back, so a lookup touches two cache lines: the table is consulted
+// for every reference in the file.
 struct ProcedureTable {
-  explicit ProcedureTable(size_t slots) : entries(slots) {}
-  std::unordered_map<std::u16string, ProcedureEntry, KeyHash, std::equal_to<>> entries;
+  explicit ProcedureTable(size_t slots);
+
+  struct Slot {
+    uint64_t hash = 0;
+    size_t keyOffset = 0;  // where the key starts in keyText
+    EntryIndex entry = kNoEntry;
+    uint32_t keyLength = 0;
+  };
+  static constexpr EntryIndex kNoEntry = ~EntryIndex{0};
+
+  std::deque<ProcedureEntry> entries;  // a deque: entries never move
+  std::vector<Slot> slots;             // a power of two, at most half full
+  std::u16string keyText;              // key i is keyText[keyStart[i], keyStart[i + 1])
+  std::vector<size_t> keyStart{0};
 };
 
 // The entry for key, created with used 0 and no refs if missing. This is the
 // only way in, for reading and writing alike.
-ProcedureEntry& entryFor(ProcedureTable& table, std::u16string_view key);
+EntryIndex indexFor(ProcedureTable& table, std::u16string_view key);
+inline ProcedureEntry& entryFor(ProcedureTable& table, std::u16string_view key) {
+  return table.entries[indexFor(table, key)];
+}
+
+std::u16string_view keyOf(const ProcedureTable& table, EntryIndex entry);
 
 // Removes every entry.
 void clearTable(ProcedureTable& table);

@@ -32,8 +32,10 @@ struct Rewriter {
 
   // Writes the line whose bytes in the file are raw.
   void write(TextFile* output, std::string_view raw) {
-    // An ASCII line that cannot be an invocation goes back as it came.
-    if (shortcuts && isAsciiText(format, raw) && !mayBeInvocation(trimAll(raw, ' ')))
+    // A line that cannot be an invocation goes back as it came, unconverted,
+    // where that gives the same bytes as converting it.
+    if (shortcuts && asciiIsSingleBytes(format) && !mayBeInvocation(trimAll(raw, ' ')) &&
+        roundTripsUnchanged(format, raw))
       return writeRawLine(output, raw, format);
     line.clear();
     decodeText(format, raw, &line);
@@ -66,12 +68,8 @@ struct Rewriter {
 // new content could not be completed.
 bool rewriteThroughTemporary(TextFile* input, Rewriter& rewriter, Replacement& replacement) {
   writeFormat(replacement.output, rewriter.format);
-  std::string raw;
   try {
-    while (!atEnd(input)) {
-      readRawLine(input, rewriter.format, &raw);
-      rewriter.write(replacement.output, raw);
-    }
+    while (!atEnd(input)) rewriter.write(replacement.output, readLineBytes(input, rewriter.format));
   } catch (const std::bad_alloc&) {
     input->readFailed = true;  // out of memory: the new content is incomplete
   }
@@ -90,7 +88,7 @@ bool rewriteWithoutTemporary(std::u16string_view fileName, TextFile* input,
   std::vector<std::string> lines;
   bool readWhole = true;
   try {
-    while (!atEnd(input)) readRawLine(input, rewriter.format, &lines.emplace_back());
+    while (!atEnd(input)) lines.emplace_back(readLineBytes(input, rewriter.format));
   } catch (const std::bad_alloc&) {
     readWhole = false;
   }

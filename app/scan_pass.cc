@@ -34,6 +34,13 @@ ProcedureEntry& currentEntry(ScanState& state) {
   return state.current ? *state.current : entryFor(state.table, MainContextKey);
 }
 
+// A procedure's references are complete once its block is left; they are
+// folded then, so memory holds each label once.
+void leaveContext(ScanState& state) {
+  if (state.current) foldReferences(state.current->refs);
+  state.current = nullptr;
+}
+
 // "_Procedure12:" and "_Procedure12::" both name _Procedure12; text after the
 // colon stays part of the key.
 std::u16string_view labelKey(std::u16string_view labelLine) {
@@ -60,7 +67,7 @@ void scanLine(ScanState& state, std::u16string_view line) {
     return;
   }
   if (state.insideMacro && !line.empty() && line[0] == u'}') {
-    state.current = nullptr;
+    leaveContext(state);
     state.insideMacro = false;
     return;
   }
@@ -68,6 +75,7 @@ void scanLine(ScanState& state, std::u16string_view line) {
   if (state.insideMacro && (!shortcuts || mayBeLabelLine(line))) {
     int32_t found = findAllMatches(state.labelPattern, line, &state.matches);
     for (int32_t i = 0; i < found; ++i) {
+      leaveContext(state);
       state.current = &entryFor(state.table, labelKey(state.matches[i]));
       state.current->used = 0;
     }
@@ -78,8 +86,10 @@ void scanLine(ScanState& state, std::u16string_view line) {
   if (!shortcuts || mayHoldReference(line)) {
     int32_t found = findAllMatches(state.referencePattern, line, &state.matches);
     if (found == 0) return;
-    ReferenceSet& refs = currentEntry(state).refs;
-    for (int32_t i = 0; i < found; ++i) refs.insert(&entryFor(state.table, state.matches[i]));
+    for (int32_t i = 0; i < found; ++i) {
+      EntryIndex label = indexFor(state.table, state.matches[i]);
+      addReference(currentEntry(state).refs, label);
+    }
   }
 }
 
@@ -95,22 +105,17 @@ bool ScanPass(std::u16string_view fileName, ProcedureTable& table) {
     return true;
   }
   TextFormat format = readFormat(file);
-  const bool shortcuts = shortcutsEnabled();
-  std::string raw;
+  // Most lines matter to no rule; in ANSI and UTF-8 that shows on the raw
+  // bytes, and such lines are never converted.
+  const bool shortcuts = shortcutsEnabled() && asciiIsSingleBytes(format);
   std::u16string line;
   bool readWhole = true;
   try {
     while (!atEnd(file)) {
-      readRawLine(file, format, &raw);
-      if (shortcuts && isAsciiText(format, raw)) {
-        // Most lines are ASCII and matter to no rule: they are never converted.
-        std::string_view bytes = trimAll(std::string_view(raw), ' ');
-        if (!mayMatter(state, bytes)) continue;
-        line.assign(bytes.begin(), bytes.end());
-      } else {
-        line.clear();
-        decodeText(format, raw, &line);
-      }
+      std::string_view raw = readLineBytes(file, format);
+      if (shortcuts && !mayMatter(state, trimAll(raw, ' '))) continue;
+      line.clear();
+      decodeText(format, raw, &line);
       scanLine(state, trimChar(line));
     }
     markFromMainCode(table);

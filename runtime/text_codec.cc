@@ -140,8 +140,12 @@ std::string_view lineEndBytes(TextFormat format) {
   }
 }
 
+bool asciiIsSingleBytes(TextFormat format) {
+  return format == TextFormat::Ansi || format == TextFormat::Utf8;
+}
+
 bool isAsciiText(TextFormat format, std::string_view raw) {
-  if (format != TextFormat::Ansi && format != TextFormat::Utf8) return false;
+  if (!asciiIsSingleBytes(format)) return false;
   return asciiPrefix(reinterpret_cast<const unsigned char*>(raw.data()), raw.size()) ==
          raw.size();
 }

@@ -23,6 +23,11 @@ std::string_view lineEndBytes(TextFormat format);
 // unchanged line can then be written without converting it at all.
 bool roundTripsUnchanged(TextFormat format, std::string_view raw);
 
+// True when format encodes each ASCII character as one byte and no other
+// character uses bytes below 0x80 (ANSI and UTF-8): a search for ASCII text
+// on the raw bytes then finds what it would find in the decoded text.
+bool asciiIsSingleBytes(TextFormat format);
+
 // True when format encodes ASCII as single bytes and raw holds only ASCII:
 // its bytes are then its characters.
 bool isAsciiText(TextFormat format, std::string_view raw);

@@ -139,10 +139,11 @@ void giveBack(TextFile* file, int64_t k) {
   }
 }
 
-uint32_t unitValue(const unsigned char* bytes, int size, bool bigEndian) {
+template <int kSize, bool kBigEndian>
+uint32_t unitValue(const unsigned char* bytes) {
   uint32_t value = 0;
-  for (int i = 0; i < size; ++i)
-    value |= static_cast<uint32_t>(bytes[i]) << (bigEndian ? 8 * (size - 1 - i) : 8 * i);
+  for (int i = 0; i < kSize; ++i)
+    value |= static_cast<uint32_t>(bytes[i]) << (kBigEndian ? 8 * (kSize - 1 - i) : 8 * i);
   return value;
 }
 
@@ -150,71 +151,95 @@ bool endsLine(uint32_t unit) {
   return unit == 0 || unit == kLineFeed || unit == kCarriageReturn;
 }
 
-// Offset of the first 0, LF or CR byte in p[0..n), or n. Text has few bytes
-// below 14, so eight bytes at a time are tested for one; a hit is then
-// checked exactly.
-int32_t findLineEndByte(const unsigned char* p, int32_t n) {
-  constexpr uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+// Offset of the first unit in p[0..n) that ends a line (0, LF or CR), or n.
+template <int kSize, bool kBigEndian>
+int32_t findLineEnd(const unsigned char* p, int32_t n) {
   int32_t i = 0;
-  while (i + 8 <= n) {
-    uint64_t word;
-    memcpy(&word, p + i, 8);
-    // Sets the high bit of each byte below 14 (tabs too, and maybe of some
-    // bytes above 127), so a hit is checked byte by byte.
-    if ((word - 14 * kOnes) & ~word & kHighBits) {
-      for (int32_t k = i; k < i + 8; ++k)
-        if (endsLine(p[k])) return k;
+  if constexpr (kSize == 1) {
+    // Text has few bytes below 14, so eight bytes at a time are tested for
+    // one, and a word with one (a line end, a tab, sometimes a byte above
+    // 127) is checked byte by byte.
+    constexpr uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+    for (; i + 8 <= n; i += 8) {
+      uint64_t word;
+      memcpy(&word, p + i, 8);
+      if ((word - 14 * kOnes) & ~word & kHighBits) {
+        for (int32_t k = i; k < i + 8; ++k)
+          if (endsLine(p[k])) return k;
+      }
     }
-    i += 8;
   }
-  while (i < n && !endsLine(p[i])) ++i;
+  while (i < n && !endsLine(unitValue<kSize, kBigEndian>(p + i))) i += kSize;
   return i;
 }
 
-// Collects the raw bytes of one line into file->lineBytes and consumes its end.
-void collectLine(TextFile* file, int size, bool bigEndian) {
-  std::string& raw = file->lineBytes;
-  raw.clear();
+// Reads one line and consumes its end. The line is returned as it lies in the
+// buffer when it lies there whole; otherwise it is gathered in lineBytes.
+template <int kSize, bool kBigEndian>
+std::string_view collectLine(TextFile* file) {
+  std::string& gathered = file->lineBytes;
+  gathered.clear();
+  bool inBuffer = true;  // false once the line is (being) gathered
+  std::string_view line;
   uint32_t terminator = 0;
   for (;;) {
     // Scan whole units straight in the buffer; fall back to one unit through
     // bufferedRead when the buffer is empty or holds only part of a unit.
-    if (file->buffer && file->mode == FileMode::Reading && file->remaining >= size) {
+    if (file->buffer && file->mode == FileMode::Reading && file->remaining >= kSize) {
       const unsigned char* start = file->buffer.get() + file->filled - file->remaining;
-      int32_t whole = file->remaining - file->remaining % size;
-      int32_t i = 0;
-      if (size == 1) {
-        i = findLineEndByte(start, whole);
-      } else {
-        while (i < whole && !endsLine(unitValue(start + i, size, bigEndian))) i += size;
-      }
-      raw.append(reinterpret_cast<const char*>(start), i);
+      int32_t whole = file->remaining - file->remaining % kSize;
+      int32_t i = findLineEnd<kSize, kBigEndian>(start, whole);
       file->remaining -= i;
-      if (i == whole) continue;
-      terminator = unitValue(start + i, size, bigEndian);
-      file->remaining -= size;
+      std::string_view piece(reinterpret_cast<const char*>(start), i);
+      if (i == whole) {
+        gathered.append(piece);
+        inBuffer = false;
+        continue;
+      }
+      terminator = unitValue<kSize, kBigEndian>(start + i);
+      file->remaining -= kSize;
+      if (inBuffer) line = piece;
+      else gathered.append(piece);
     } else {
+      inBuffer = false;
       unsigned char unit[4];
-      if (bufferedRead(file, unit, size) < size) return;  // end: a partial unit is dropped
-      terminator = unitValue(unit, size, bigEndian);
+      if (bufferedRead(file, unit, kSize) < kSize) return gathered;  // a partial unit is dropped
+      terminator = unitValue<kSize, kBigEndian>(unit);
       if (!endsLine(terminator)) {
-        raw.append(reinterpret_cast<const char*>(unit), size);
+        gathered.append(reinterpret_cast<const char*>(unit), kSize);
         continue;
       }
     }
     break;
   }
-  if (terminator != kCarriageReturn) return;
-  unsigned char next[4];
-  int64_t got = bufferedRead(file, next, size);
-  if (got == size && unitValue(next, size, bigEndian) == kLineFeed) return;
-  giveBack(file, got);
+  if (terminator == kCarriageReturn) {
+    if (inBuffer && file->remaining >= kSize) {
+      // The unit after the CR is in the buffer too: look without a refill.
+      const unsigned char* next = file->buffer.get() + file->filled - file->remaining;
+      if (unitValue<kSize, kBigEndian>(next) == kLineFeed) file->remaining -= kSize;
+    } else {
+      // Looking further may refill the buffer under the line: keep a copy.
+      if (inBuffer) gathered.assign(line);
+      inBuffer = false;
+      unsigned char next[4];
+      int64_t got = bufferedRead(file, next, kSize);
+      if (got != kSize || unitValue<kSize, kBigEndian>(next) != kLineFeed) giveBack(file, got);
+    }
+  }
+  return inBuffer ? line : std::string_view(gathered);
 }
 
-bool isBigEndianFormat(TextFormat format) {
-  return format == TextFormat::Utf16Be || format == TextFormat::Utf32Be;
+std::string_view collectLine(TextFile* file, TextFormat format) {
+  switch (format) {
+    case TextFormat::Utf16Le: return collectLine<2, false>(file);
+    case TextFormat::Utf16Be: return collectLine<2, true>(file);
+    case TextFormat::Utf32Le: return collectLine<4, false>(file);
+    case TextFormat::Utf32Be: return collectLine<4, true>(file);
+    default: return collectLine<1, false>(file);
+  }
 }
+
 
 }  // namespace
 
@@ -276,8 +301,7 @@ void readLine(TextFile* file, TextFormat format, std::u16string* line) {
   line->clear();
   if (!isOpen(file)) return;
   try {
-    collectLine(file, unitSize(format), isBigEndianFormat(format));
-    decodeText(format, file->lineBytes, line);
+    decodeText(format, collectLine(file, format), line);
   } catch (const std::bad_alloc&) {
     // Out of memory: the line cannot be delivered whole, so reading stops here
     // and the failure is on record for callers that must not lose data.
@@ -287,19 +311,16 @@ void readLine(TextFile* file, TextFormat format, std::u16string* line) {
   if (file->lineBytes.capacity() > (1 << 20)) std::string().swap(file->lineBytes);
 }
 
-void readRawLine(TextFile* file, TextFormat format, std::string* raw) {
+std::string_view readLineBytes(TextFile* file, TextFormat format) {
   RunLock lock;
-  raw->clear();
-  if (!isOpen(file)) return;
-  // The caller's buffer collects the line, so neither side copies it.
-  raw->swap(file->lineBytes);
+  if (!isOpen(file)) return {};
   try {
-    collectLine(file, unitSize(format), isBigEndianFormat(format));
+    return collectLine(file, format);
   } catch (const std::bad_alloc&) {
     file->lineBytes.clear();
     file->readFailed = true;
+    return {};
   }
-  raw->swap(file->lineBytes);
 }
 
 void writeFormat(TextFile* file, TextFormat format) {

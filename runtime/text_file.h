@@ -49,7 +49,8 @@ void readLine(TextFile* file, TextFormat format, std::u16string* line);
 
 // The same line as its raw bytes in the file's encoding: whole units, without
 // the line end. Cheaper than readLine when the line may go back unchanged.
-void readRawLine(TextFile* file, TextFormat format, std::string* raw);
+// The view is valid until the next call on file.
+std::string_view readLineBytes(TextFile* file, TextFormat format);
 
 void writeFormat(TextFile* file, TextFormat format);
 // Writes text and CR LF, both encoded in format.

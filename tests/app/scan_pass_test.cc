@@ -21,14 +21,17 @@ class ScanPassTest : public testing::Test {
     return captureOutput([&] { ScanPass(utf16(dir.file("Velmarin.asm")), table); });
   }
 
-  bool has(const std::u16string& key) const { return table.entries.count(key) != 0; }
+  bool has(const std::u16string& key) const {
+    for (EntryIndex i = 0; i < table.entries.size(); ++i)
+      if (keyOf(table, i) == key) return true;
+    return false;
+  }
   int used(const std::u16string& key) { return entryFor(table, key).used; }
 
   Keys refs(const std::u16string& key) {
     Keys names;
-    for (ProcedureEntry* target : entryFor(table, key).refs)
-      for (auto& [name, entry] : table.entries)
-        if (&entry == target) names.insert(name);
+    for (EntryIndex target : entryFor(table, key).refs.labels)
+      names.insert(std::u16string(keyOf(table, target)));
     return names;
   }
 
