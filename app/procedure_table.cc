@@ -44,8 +44,10 @@ void growSlots(ProcedureTable& table) {
 ProcedureTable::ProcedureTable(size_t slotCount) : slots(slotCountFor(slotCount)) {}
 
 std::u16string_view keyOf(const ProcedureTable& table, EntryIndex entry) {
-  return std::u16string_view(table.keyText)
-      .substr(table.keyStart[entry], table.keyStart[entry + 1] - table.keyStart[entry]);
+  for (const ProcedureTable::Slot& slot : table.slots)
+    if (slot.entry == entry)
+      return std::u16string_view(table.keyText).substr(slot.keyOffset, slot.keyLength);
+  return {};
 }
 
 EntryIndex indexFor(ProcedureTable& table, std::u16string_view key) {
@@ -61,7 +63,6 @@ EntryIndex indexFor(ProcedureTable& table, std::u16string_view key) {
   auto index = static_cast<EntryIndex>(table.entries.size());
   size_t offset = table.keyText.size();
   table.keyText.append(key);
-  table.keyStart.push_back(table.keyText.size());
   table.entries.emplace_back();
   *slot = {hash, offset, index, static_cast<uint32_t>(key.size())};
   return index;
@@ -71,7 +72,6 @@ void clearTable(ProcedureTable& table) {
   table.entries.clear();
   std::fill(table.slots.begin(), table.slots.end(), ProcedureTable::Slot{});
   table.keyText.clear();
-  table.keyStart.assign(1, 0);
 }
 
 void addReference(ReferenceSet& refs, EntryIndex label) {

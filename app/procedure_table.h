@@ -51,8 +51,7 @@ struct ProcedureTable {
 
   std::deque<ProcedureEntry> entries;  // a deque: entries never move
   std::vector<Slot> slots;             // a power of two, at most half full
-  std::u16string keyText;              // key i is keyText[keyStart[i], keyStart[i + 1])
-  std::vector<size_t> keyStart{0};
+  std::u16string keyText;              // every key, back to back
 };
 
 // The entry for key, created with used 0 and no refs if missing. This is the
@@ -62,6 +61,7 @@ inline ProcedureEntry& entryFor(ProcedureTable& table, std::u16string_view key) 
   return table.entries[indexFor(table, key)];
 }
 
+// The key of an entry; a search, for tests and diagnostics only.
 std::u16string_view keyOf(const ProcedureTable& table, EntryIndex entry);
 
 // Removes every entry.
