@@ -35,18 +35,21 @@ struct ProcedureEntry {
 };
 
 // Keys compare exactly, code unit by code unit; letter case matters. The
-// index is open addressing over full 64-bit hashes, with the key text stored
-// back to back, so a lookup touches two cache lines: the table is consulted
-// for every reference in the file.
+// table is consulted for every reference in the file, so a lookup should
+// touch one cache line: the index is open addressing over full 64-bit
+// hashes, and the usual key, "_Procedure" and up to 19 digits, is held in
+// its slot as a number and a digit count. Other keys are stored back to back
+// in keyText.
 struct ProcedureTable {
   explicit ProcedureTable(size_t slots);
 
   struct Slot {
     uint64_t hash = 0;
-    size_t keyOffset = 0;  // where the key starts in keyText
+    uint64_t key = 0;  // the digits' value, or where the key starts in keyText
     EntryIndex entry = kNoEntry;
-    uint32_t keyLength = 0;
+    uint32_t keyLength = 0;  // kDigitKey + digit count, or the key's length
   };
+  static constexpr uint32_t kDigitKey = 0x80000000u;
   static constexpr EntryIndex kNoEntry = ~EntryIndex{0};
 
   std::deque<ProcedureEntry> entries;  // a deque: entries never move
@@ -62,7 +65,7 @@ inline ProcedureEntry& entryFor(ProcedureTable& table, std::u16string_view key) 
 }
 
 // The key of an entry; a search, for tests and diagnostics only.
-std::u16string_view keyOf(const ProcedureTable& table, EntryIndex entry);
+std::u16string keyOf(const ProcedureTable& table, EntryIndex entry);
 
 // Removes every entry.
 void clearTable(ProcedureTable& table);

@@ -2,6 +2,7 @@
 #include "runtime/text_file.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -156,17 +157,19 @@ template <int kSize, bool kBigEndian>
 int32_t findLineEnd(const unsigned char* p, int32_t n) {
   int32_t i = 0;
   if constexpr (kSize == 1) {
-    // Text has few bytes below 14, so eight bytes at a time are tested for
-    // one, and a word with one (a line end, a tab, sometimes a byte above
-    // 127) is checked byte by byte.
+    // Eight bytes at a time: flag the bytes equal to 0, LF or CR. The lowest
+    // flag of the zero-byte test is always exact (only bits above a true
+    // match can be spurious), which is all a search for the first one needs.
     constexpr uint64_t kOnes = 0x0101010101010101ULL;
     constexpr uint64_t kHighBits = 0x8080808080808080ULL;
-    for (; i + 8 <= n; i += 8) {
-      uint64_t word;
-      memcpy(&word, p + i, 8);
-      if ((word - 14 * kOnes) & ~word & kHighBits) {
-        for (int32_t k = i; k < i + 8; ++k)
-          if (endsLine(p[k])) return k;
+    auto zeroBytes = [](uint64_t v) { return (v - kOnes) & ~v & kHighBits; };
+    if constexpr (std::endian::native == std::endian::little) {
+      for (; i + 8 <= n; i += 8) {
+        uint64_t word;
+        memcpy(&word, p + i, 8);
+        uint64_t found = zeroBytes(word) | zeroBytes(word ^ (kOnes * kLineFeed)) |
+                         zeroBytes(word ^ (kOnes * kCarriageReturn));
+        if (found) return i + std::countr_zero(found) / 8;
       }
     }
   }

@@ -15,6 +15,24 @@ TEST(ProcedureTable, AccessCreatesMissingEntriesAndKeysCompareExactly) {
   EXPECT_EQ(entryFor(table, u"_Procedure5").used, 0);
 }
 
+TEST(ProcedureTable, DigitKeysKeepTheirExactSpelling) {
+  ProcedureTable table(4);
+  const std::u16string keys[] = {
+      u"_Procedure12", u"_Procedure012", u"_Procedure0", u"_Procedure00", u"_PROCEDURE12",
+      u"_Procedure1234567890123456789",  // 19 digits: the most held as a number
+      u"_Procedure12345678901234567890", u"_Procedure18446744073709551615",
+      u"_Procedure99999999999999999999", u"_Procedure", u"_Procedure12:", u"1", u""};
+  for (size_t i = 0; i < std::size(keys); ++i) {
+    EXPECT_EQ(indexFor(table, keys[i]), i);
+    entryFor(table, keys[i]).used = static_cast<int32_t>(i);
+  }
+  for (size_t i = 0; i < std::size(keys); ++i) {
+    EXPECT_EQ(indexFor(table, keys[i]), i);
+    EXPECT_EQ(keyOf(table, static_cast<EntryIndex>(i)), keys[i]);
+  }
+  EXPECT_EQ(table.entries.size(), std::size(keys));
+}
+
 TEST(ReferenceSet, HoldsEachLabelOnceHoweverOftenItIsAdded) {
   ReferenceSet refs;
   for (int round = 0; round < 10000; ++round)
