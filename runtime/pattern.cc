@@ -4,6 +4,7 @@
 #include <pcre.h>
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "runtime/os.h"
@@ -13,17 +14,45 @@
 
 namespace {
 
-// Entry i holds the compiled form of handle i + 1, null once released or when
-// compilation failed. Never destroyed: the end routine may run during exit.
-std::vector<pcre*>& patternRegistry() {
-  static auto* registry = new std::vector<pcre*>;
+struct CompiledPattern {
+  pcre* code = nullptr;
+  // A byte that every match starts with, or -1. Where it does not occur in
+  // the rest of a subject, a search from there cannot succeed and is skipped.
+  int firstByte = -1;
+};
+
+// Entry i holds the compiled form of handle i + 1, with no code once released
+// or when compilation failed. Never destroyed: the end routine may run during
+// exit.
+std::vector<CompiledPattern>& patternRegistry() {
+  static auto* registry = new std::vector<CompiledPattern>;
   return *registry;
 }
 
-pcre* compiledForm(Pattern pattern) {
+const CompiledPattern* compiledForm(Pattern pattern) {
   auto& registry = patternRegistry();
   if (pattern == kNoPattern || pattern > registry.size()) return nullptr;
-  return registry[pattern - 1];
+  const CompiledPattern& entry = registry[pattern - 1];
+  return entry.code ? &entry : nullptr;
+}
+
+// Only an ASCII character that has no other case qualifies: in caseless
+// matching a letter such as k also matches the Kelvin sign.
+int fixedFirstByte(pcre* code) {
+  int flags = 0, character = 0;
+  unsigned long options = 0;
+  if (pcre_fullinfo(code, nullptr, PCRE_INFO_FIRSTCHARACTERFLAGS, &flags) != 0 || flags != 1 ||
+      pcre_fullinfo(code, nullptr, PCRE_INFO_FIRSTCHARACTER, &character) != 0 ||
+      pcre_fullinfo(code, nullptr, PCRE_INFO_OPTIONS, &options) != 0)
+    return -1;
+  bool letter = (character >= 'a' && character <= 'z') || (character >= 'A' && character <= 'Z');
+  if (character <= 0 || character >= 0x80 || (letter && (options & PCRE_CASELESS))) return -1;
+  return character;
+}
+
+bool cannotMatchFrom(const CompiledPattern& pattern, const std::string& subject, int start) {
+  return pattern.firstByte >= 0 &&
+         memchr(subject.data() + start, pattern.firstByte, subject.size() - start) == nullptr;
 }
 
 // The UTF-8 form of the current subject, reused from call to call.
@@ -75,7 +104,7 @@ void initPatterns() {
 Pattern createPattern(const char16_t* text, int32_t options) {
   RunLock lock;
   auto& registry = patternRegistry();
-  registry.push_back(nullptr);
+  registry.emplace_back();
   Pattern handle = static_cast<Pattern>(registry.size());
   if (!text) return kNoPattern;
   std::string utf8;
@@ -85,13 +114,13 @@ Pattern createPattern(const char16_t* text, int32_t options) {
   pcre* compiled = pcre_compile(utf8.c_str(), options | PCRE_UTF8 | PCRE_NO_UTF8_CHECK,
                                 &error, &errorOffset, nullptr);
   if (!compiled) return kNoPattern;
-  registry[handle - 1] = compiled;
+  registry[handle - 1] = {compiled, fixedFirstByte(compiled)};
   return handle;
 }
 
 int32_t patternMatches(Pattern pattern, std::u16string_view subject) {
   RunLock lock;
-  pcre* compiled = compiledForm(pattern);
+  const CompiledPattern* compiled = compiledForm(pattern);
   if (!compiled) return 0;
   std::string& utf8 = utf8Subject();
   utf8.clear();
@@ -100,7 +129,8 @@ int32_t patternMatches(Pattern pattern, std::u16string_view subject) {
   } catch (const std::bad_alloc&) {
     return 0;
   }
-  int result = pcre_exec(compiled, recursionGuard(), utf8.data(), subjectLength(utf8), 0,
+  if (cannotMatchFrom(*compiled, utf8, 0)) return 0;
+  int result = pcre_exec(compiled->code, recursionGuard(), utf8.data(), subjectLength(utf8), 0,
                          PCRE_NO_UTF8_CHECK, nullptr, 0);
   return result >= 0 ? 1 : 0;
 }
@@ -108,7 +138,7 @@ int32_t patternMatches(Pattern pattern, std::u16string_view subject) {
 int32_t extractMatches(Pattern pattern, std::u16string_view subject,
                        std::vector<std::u16string>* matches) {
   RunLock lock;
-  pcre* compiled = compiledForm(pattern);
+  const CompiledPattern* compiled = compiledForm(pattern);
   if (!compiled) return 0;
   std::string& utf8 = utf8Subject();
   utf8.clear();
@@ -118,8 +148,8 @@ int32_t extractMatches(Pattern pattern, std::u16string_view subject,
     int length = subjectLength(utf8);
     int start = 0;
     int offsets[3];
-    while (start <= length) {
-      int result = pcre_exec(compiled, recursionGuard(), utf8.data(), length, start,
+    while (start <= length && !cannotMatchFrom(*compiled, utf8, start)) {
+      int result = pcre_exec(compiled->code, recursionGuard(), utf8.data(), length, start,
                              PCRE_NO_UTF8_CHECK, offsets, 3);
       if (result < 0) break;  // no further match, or a limit was exceeded
       std::u16string text;
@@ -144,10 +174,10 @@ int32_t extractMatches(Pattern pattern, std::u16string_view subject,
 
 void freePattern(Pattern pattern) {
   RunLock lock;
-  pcre* compiled = compiledForm(pattern);
+  const CompiledPattern* compiled = compiledForm(pattern);
   if (!compiled) return;
-  pcre_free(compiled);
-  patternRegistry()[pattern - 1] = nullptr;
+  pcre_free(compiled->code);
+  patternRegistry()[pattern - 1] = CompiledPattern{};
 }
 
 void freeAllPatterns() {

@@ -1,6 +1,12 @@
 #include "runtime/pattern.h"
 
+#include <pcre.h>
+
+#include <random>
+
 #include <gtest/gtest.h>
+
+#include "runtime/text_codec.h"
 
 namespace {
 
@@ -78,6 +84,51 @@ TEST_F(PatternTest, DigitRunsBeyondTheStackFailLikeAnyLimitInsteadOfCrashing) {
   std::u16string millions = u"_Procedure" + std::u16string(3000000, u'4');
   EXPECT_EQ(patternMatches(reference, millions), 0);
   EXPECT_EQ(extractMatches(reference, millions + u" _Procedure1", &matches), 0);
+}
+
+// The plain way: every search goes to the engine.
+Strings engineMatches(const char* pattern, const std::string& subject) {
+  const char* error;
+  int offset;
+  pcre* code = pcre_compile(pattern, PCRE_CASELESS | PCRE_UTF8, &error, &offset, nullptr);
+  Strings found;
+  int start = 0, offsets[3];
+  while (start <= static_cast<int>(subject.size()) &&
+         pcre_exec(code, nullptr, subject.data(), subject.size(), start, 0, offsets, 3) >= 0) {
+    std::u16string text;
+    decodeUtf8(subject.substr(offsets[0], offsets[1] - offsets[0]), &text);
+    found.push_back(text);
+    start = offsets[1] > start ? offsets[1] : start + 1;
+  }
+  pcre_free(code);
+  return found;
+}
+
+TEST_F(PatternTest, SkippingSearchesWithoutTheFirstCharacterChangesNothing) {
+  const char* const patterns[] = {"_Procedure([0-9])+", "k", "ab", "_|x", "(_a|_b)+",
+                                  "\\d:"};
+  const std::string pieces[] = {"_", "_a", "_b", "k", "K", "\xE2\x84\xAA", "_Procedure7",
+                                "_procedure", "x", "1:", " ", "\xC3\xA9", "A", "a", "b"};
+  std::mt19937 random(3);
+  for (const char* text : patterns) {
+    std::u16string wide;
+    decodeUtf8(text, &wide);
+    Pattern pattern = createPattern(wide.c_str(), kCaseInsensitive);
+    for (int i = 0; i < 3000; ++i) {
+      std::string subject;
+      for (int k = random() % 6; k > 0; --k) subject += pieces[random() % std::size(pieces)];
+      std::u16string wideSubject;
+      decodeUtf8(subject, &wideSubject);
+      Strings expected = engineMatches(text, subject);
+      Strings matches(1, u"unchanged");
+      int32_t count = extractMatches(pattern, wideSubject, &matches);
+      ASSERT_EQ(count, static_cast<int32_t>(expected.size())) << text << " on " << subject;
+      if (count > 0) {
+        ASSERT_EQ(matches, expected) << text << " on " << subject;
+      }
+      ASSERT_EQ(patternMatches(pattern, wideSubject), count > 0 ? 1 : 0);
+    }
+  }
 }
 
 TEST_F(PatternTest, UnpairedSurrogatesInTheSubjectAreSafe) {
