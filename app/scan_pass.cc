@@ -4,7 +4,6 @@
 // references are credited; its "}" switches back to the main code.
 #include "app/scan_pass.h"
 
-#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -47,16 +46,13 @@ std::u16string_view labelKey(std::u16string_view labelLine) {
   return trimChar(trimChar(labelLine, u':'), u' ');
 }
 
-// Whether scanLine could do anything with the trimmed line: with no macro
-// start, no block end and no procedure label in it, no rule fits.
-template <typename Char>
-bool mayMatter(const ScanState& state, std::basic_string_view<Char> line) {
-  if (line.empty() || line[0] == Char(';')) return false;
-  constexpr std::string_view kMacroStart = "macro MP";
-  if (line.size() >= kMacroStart.size() &&
-      std::equal(kMacroStart.begin(), kMacroStart.end(), line.begin()))
-    return true;
-  return (state.insideMacro && line[0] == Char('}')) || mayHoldReference(line);
+// Whether scanLine could do anything with the trimmed line, given as the
+// bytes of ANSI or UTF-8 text: with no macro start, no block end and no
+// procedure label in it, no rule fits.
+bool mayMatter(const ScanState& state, std::string_view line) {
+  if (line.empty() || line[0] == ';') return false;
+  return line.starts_with("macro MP") || (state.insideMacro && line[0] == '}') ||
+         mayHoldReference(line);
 }
 
 void scanLine(ScanState& state, std::u16string_view line) {

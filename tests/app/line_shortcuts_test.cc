@@ -61,7 +61,9 @@ TEST(LineShortcuts, PreChecksAgreeWithThePatterns) {
 
 TEST(LineShortcuts, UnchangedLinesGoBackAsTheyWouldAfterConversion) {
   std::mt19937 random(11);
-  const std::string alphabet("aZ \t\x80\x81\xC3\xA9\xED\xA0\xF0\x9F\x98\x80\xFF\xFE\x00\xD8\x10\x11", 22);
+  static const char kAlphabet[] =
+      "aZ \t\x80\x81\xC3\xA9\xED\xA0\xF0\x9F\x98\x80\xFF\xFE\x00\xD8\x10\x11";
+  const std::string alphabet(kAlphabet, sizeof kAlphabet - 1);
   for (TextFormat format : {TextFormat::Ansi, TextFormat::Utf8, TextFormat::Utf16Le,
                             TextFormat::Utf16Be, TextFormat::Utf32Le, TextFormat::Utf32Be}) {
     int roundTrips = 0;

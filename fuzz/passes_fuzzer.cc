@@ -1,0 +1,69 @@
+// libFuzzer target for everything that parses outside input: the format
+// detection, the line reader and decoders, both passes, and the shortcuts,
+// which must give the same bytes as the plain path on any input.
+//   cmake -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DORRINVALE_FUZZ=ON
+//   build/fuzz/fuzz/orrinvale_passes_fuzzer -max_total_time=600
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "app/line_shortcuts.h"
+#include "app/rewrite_pass.h"
+#include "app/scan_pass.h"
+#include "runtime/pattern.h"
+
+namespace {
+
+std::string workFile() {
+  static std::string path = [] {
+    char pattern[] = "/dev/shm/orrinvale-fuzz-XXXXXX";  // memory: syncs cost nothing
+    return std::string(mkdtemp(pattern)) + "/Velmarin.asm";
+  }();
+  return path;
+}
+
+std::string readAll(const std::string& path) {
+  std::string bytes;
+  FILE* file = std::fopen(path.c_str(), "rb");
+  char chunk[65536];
+  size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
+  std::fclose(file);
+  return bytes;
+}
+
+// Both passes over data; returns the rewritten bytes and the console output.
+std::string runPasses(const uint8_t* data, size_t size, bool shortcuts) {
+  FILE* file = std::fopen(workFile().c_str(), "wb");
+  std::fwrite(data, 1, size, file);
+  std::fclose(file);
+  useShortcuts(shortcuts);
+  std::string console = workFile() + ".console";
+  int saved = dup(1);
+  int sink = open(console.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  dup2(sink, 1);
+  close(sink);
+  ProcedureTable table(512);
+  initPatterns();
+  std::string path = workFile();
+  std::u16string name(path.begin(), path.end());
+  ScanPass(name, table);
+  RewritePass(name, table);
+  dup2(saved, 1);
+  close(saved);
+  freeAllPatterns();  // the passes leave theirs for the end of the program
+  return readAll(console) + readAll(workFile());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string plain = runPasses(data, size, false);
+  std::string fast = runPasses(data, size, true);
+  if (plain != fast) abort();
+  return 0;
+}
