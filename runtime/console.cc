@@ -18,6 +18,7 @@ void onEndSignal(os::EndSignal signal) {
 
 int openConsole(EndRoutine endRoutine) {
   g_endRoutine = endRoutine;
+  os::ignoreBrokenPipes();
   os::watchEndSignals(onEndSignal);
   return 1;
 }

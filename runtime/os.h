@@ -62,7 +62,8 @@ FileHandle createUniqueFile(const std::string& prefix, std::string* path, bool* 
 // Gives the open file these mode bits and, where permitted, owner and group.
 bool copyAttributes(FileHandle file, const FileFacts& facts);
 
-// Atomically replaces target with source.
+// Atomically replaces target with source, and forces the change of name to
+// the disk where the system allows.
 bool replaceFile(const std::string& source, const std::string& target);
 bool removeFile(const std::string& path);
 
@@ -76,6 +77,10 @@ bool writeStandardOutput(const void* bytes, int64_t n);
 // The signals after which the process must end: the terminal going away,
 // an interrupt, a termination request.
 enum class EndSignal { Hangup, Interrupt, Terminate };
+
+// A reader that goes away makes writes to the standard output fail instead of
+// ending the process: the tool finishes its work either way.
+void ignoreBrokenPipes();
 
 // Blocks the end signals in the calling thread (and so in threads it starts
 // later) and starts a thread that calls onSignal for the first one received.

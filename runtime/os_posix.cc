@@ -192,7 +192,17 @@ bool copyAttributes(FileHandle file, const FileFacts& facts) {
 
 bool replaceFile(const std::string& source, const std::string& target) {
   if (injectedFailure()) return false;
-  return rename(source.c_str(), target.c_str()) == 0;
+  if (rename(source.c_str(), target.c_str()) != 0) return false;
+  // The new name lives in the directory; without this a crash may bring back
+  // the old one. Some file systems refuse to sync a directory: no harm then.
+  size_t slash = target.rfind('/');
+  std::string directory = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+  int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+  return true;
 }
 
 bool removeFile(const std::string& path) { return unlink(path.c_str()) == 0; }
@@ -246,6 +256,8 @@ void pauseBriefly() { usleep(200); }
 void waitForever() {
   for (;;) pause();
 }
+
+void ignoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
 
 void watchEndSignals(void (*onSignal)(EndSignal)) {
   g_onSignal = onSignal;

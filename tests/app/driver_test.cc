@@ -48,6 +48,27 @@ TEST(Driver, NormalRunPrintsSixLinesAndIgnoresArguments) {
   }
 }
 
+TEST(Driver, AConsoleReaderThatGoesAwayDoesNotStopTheWork) {
+  ScratchDir dir;
+  writeBytes(dir.file("Velmarin.asm"), kProgram);
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  close(pipeEnds[0]);  // nobody will ever read the output
+  pid_t child = fork();
+  if (child == 0) {
+    dup2(pipeEnds[1], STDOUT_FILENO);
+    if (chdir(dir.path.c_str()) != 0) _exit(127);
+    execl(ORRINVALE_BINARY, ORRINVALE_BINARY, nullptr);
+    _exit(127);
+  }
+  close(pipeEnds[1]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(readBytes(dir.file("Velmarin.asm")), kRewritten);
+}
+
 TEST(Driver, WhatCannotBeOpenedIsReportedTwiceAndNothingIsCreated) {
   const std::string notFound = "File 'Velmarin.asm' not found.";
   for (const std::string kind : {"missing", "directory", "fifo", "dangling link"}) {
