@@ -53,18 +53,20 @@ TEST(Replacement, AFailedWriteAtAnyPointKeepsTheOriginal) {
   ScratchDir dir;
   const std::string original = "original content\r\n";
   writeBytes(dir.file("f"), original);
-  // 20,000 bytes make several buffered writes, then the sync and the rename.
+  // Ten pieces of most of a buffer make several buffered writes, then the sync
+  // and the rename.
+  const std::string piece(FileBufferSize * 3 / 4, 'n');
   for (int failing = 1;; ++failing) {
     Replacement replacement;
     ASSERT_EQ(beginReplacement(utf16(dir.file("f")), &replacement), ReplaceStart::Ready);
     os::failNthFileChange(failing);
-    for (int i = 0; i < 10; ++i) writeBytes(replacement.output, std::string(2000, 'n').data(), 2000);
+    for (int i = 0; i < 10; ++i) writeBytes(replacement.output, piece.data(), piece.size());
     bool committed = commitReplacement(&replacement);
     int64_t changes = os::fileChangeCount();
     os::failNthFileChange(0);
     if (failing > changes) {
       EXPECT_TRUE(committed);
-      EXPECT_EQ(readBytes(dir.file("f")), std::string(20000, 'n'));
+      EXPECT_EQ(readBytes(dir.file("f")), std::string(10 * piece.size(), 'n'));
       break;
     }
     EXPECT_FALSE(committed) << failing;
@@ -75,18 +77,19 @@ TEST(Replacement, AFailedWriteAtAnyPointKeepsTheOriginal) {
 
 TEST(Replacement, InPlaceWritesBackTheOldBytesAfterAFailure) {
   ScratchDir dir;
-  const std::string original(9000, 'o');
+  const std::string original(2 * FileBufferSize, 'o');
+  const std::string piece(FileBufferSize * 3 / 4, 'n');
   writeBytes(dir.file("f"), original);
   for (int failing = 1;; ++failing) {
     os::failNthFileChange(failing);
-    bool written = rewriteInPlace(utf16(dir.file("f")), [](TextFile* output) {
-      for (int i = 0; i < 5; ++i) writeBytes(output, std::string(3000, 'n').data(), 3000);
+    bool written = rewriteInPlace(utf16(dir.file("f")), [&](TextFile* output) {
+      for (int i = 0; i < 5; ++i) writeBytes(output, piece.data(), piece.size());
     });
     int64_t changes = os::fileChangeCount();
     os::failNthFileChange(0);
     if (written) {
       EXPECT_GT(failing, changes);
-      EXPECT_EQ(readBytes(dir.file("f")), std::string(15000, 'n'));
+      EXPECT_EQ(readBytes(dir.file("f")), std::string(5 * piece.size(), 'n'));
       break;
     }
     EXPECT_EQ(readBytes(dir.file("f")), original) << failing;

@@ -119,14 +119,15 @@ TEST(ReadLine, PartialUnitAtTheEnd) {
 TEST(ReadLine, LongLinesAndLinesAcrossBufferBoundaries) {
   // Every length around the buffer size, so each kind of line end lands on
   // and beside every boundary.
-  for (int length = 4090; length <= 4100; ++length) {
+  for (int length = FileBufferSize - 6; length <= FileBufferSize + 4; ++length) {
     for (const char* end : {"\n", "\r\n", "\r"}) {
       std::string first(length, 'x');
-      ReadResult result = readBytesAsText(first + end + "tail" + end + std::string(8200, 'y'));
+      const size_t last = 2 * FileBufferSize + 8;
+      ReadResult result = readBytesAsText(first + end + "tail" + end + std::string(last, 'y'));
       ASSERT_EQ(result.lines.size(), 3u) << length;
       EXPECT_EQ(result.lines[0].size(), static_cast<size_t>(length));
       EXPECT_EQ(result.lines[1], u"tail");
-      EXPECT_EQ(result.lines[2].size(), 8200u);
+      EXPECT_EQ(result.lines[2].size(), last);
     }
   }
   ReadResult wide = readBytesAsText("\xFF\xFE" + std::string(20000, 'a'));
@@ -166,16 +167,16 @@ TEST(Buffer, WritesGoOutOnlyWhenTheNextPieceDoesNotFit) {
   TextFile* file = createForWriting(utf16(dir.file("f")));
   ASSERT_NE(file, nullptr);
   os::failNthFileChange(0);
-  writeBytes(file, std::string(4095, 'a').data(), 4095);
+  const std::string first(FileBufferSize - 1, 'a'), large(FileBufferSize + 904, 'c');
+  writeBytes(file, first.data(), FileBufferSize - 1);
   EXPECT_EQ(os::fileChangeCount(), 0);  // fits: buffered
   writeBytes(file, "b", 1);              // exactly the free space: counts as not fitting
   EXPECT_EQ(os::fileChangeCount(), 1);
-  EXPECT_EQ(readBytes(dir.file("f")).size(), 4095u);
-  writeBytes(file, std::string(5000, 'c').data(), 5000);  // large: straight through
+  EXPECT_EQ(readBytes(dir.file("f")), first);
+  writeBytes(file, large.data(), large.size());  // larger than the buffer: straight through
   EXPECT_EQ(os::fileChangeCount(), 3);
   EXPECT_TRUE(closeFile(file));
-  EXPECT_EQ(readBytes(dir.file("f")),
-            std::string(4095, 'a') + "b" + std::string(5000, 'c'));
+  EXPECT_EQ(readBytes(dir.file("f")), first + "b" + large);
 }
 
 TEST(Buffer, SwitchingBetweenReadingAndWritingKeepsThePosition) {
@@ -234,7 +235,8 @@ TEST(Write, FailureOfAnyWriteIsReportedByTheClose) {
     TextFile* file = createForWriting(utf16(dir.file("f")));
     ASSERT_NE(file, nullptr);
     os::failNthFileChange(failing);
-    for (int i = 0; i < 3; ++i) writeBytes(file, std::string(5000, 'x').data(), 5000);
+    const std::string piece(FileBufferSize + 1000, 'x');
+    for (int i = 0; i < 3; ++i) writeBytes(file, piece.data(), piece.size());
     EXPECT_FALSE(closeFile(file)) << failing;
   }
   os::failNthFileChange(0);
