@@ -46,16 +46,16 @@ struct Rewriter {
       writeLine(output, result, format);
   }
 
-  // The line to write for line: itself, or its replacement.
-  std::u16string_view transform(std::u16string_view line) {
-    std::u16string_view trimmed = trimChar(line);
-    if (shortcuts && !mayBeInvocation(trimmed)) return line;
-    if (findAllMatches(invocationPattern, trimmed, &matches) < 1) return line;
+  // The line to write for text: text itself, or its replacement.
+  std::u16string_view transform(std::u16string_view text) {
+    std::u16string_view trimmed = trimChar(text);
+    if (shortcuts && !mayBeInvocation(trimmed)) return text;
+    if (findAllMatches(invocationPattern, trimmed, &matches) < 1) return text;
     ++invocations;
     // The digits as written, leading zeros kept: MP012 names _Procedure012.
     label.assign(u"_Procedure");
     label.append(std::u16string_view(matches[0]).substr(2));
-    if (entryFor(table, label).used != 0) return line;
+    if (entryFor(table, label).used != 0) return text;
     ++removed;
     replacement.assign(u"; ");
     replacement.append(trimmed);

@@ -359,7 +359,7 @@ void writeLine(TextFile* file, std::u16string_view text, TextFormat format) {
   bytes.clear();
   try {
     encodeText(format, text, &bytes);
-    encodeText(format, u"\r\n", &bytes);
+    bytes.append(lineEndBytes(format));
   } catch (const std::bad_alloc&) {
     file->writeFailed = true;
     return;
