@@ -79,6 +79,11 @@ pcre_extra* recursionGuard() {
   return guard;
 }
 
+std::u16string& matchScratch() {
+  static auto* scratch = new std::u16string;
+  return *scratch;
+}
+
 int subjectLength(const std::string& subject) {
   // PCRE takes an int length; longer subjects are searched in their first 2 GiB.
   return subject.size() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(subject.size());
@@ -152,10 +157,13 @@ int32_t extractMatches(Pattern pattern, std::u16string_view subject,
       int result = pcre_exec(compiled->code, recursionGuard(), utf8.data(), length, start,
                              PCRE_NO_UTF8_CHECK, offsets, 3);
       if (result < 0) break;  // no further match, or a limit was exceeded
-      std::u16string text;
+      // Decoded into scratch first: the caller's array changes only once a
+      // whole match is at hand, and its strings keep their storage.
+      std::u16string& text = matchScratch();
+      text.clear();
       decodeUtf8(std::string_view(utf8.data() + offsets[0], offsets[1] - offsets[0]), &text);
-      matches->resize(count + 1);
-      (*matches)[count] = std::move(text);
+      if (matches->size() != static_cast<size_t>(count + 1)) matches->resize(count + 1);
+      (*matches)[count].assign(text);
       ++count;
       // An empty match at the start position would be found again forever;
       // step one whole character past it.

@@ -105,6 +105,25 @@ void widenAscii(const unsigned char* p, size_t n, std::u16string* out) {
   for (size_t i = 0; i < n; ++i) target[i] = p[i];
 }
 
+// Appends the UTF-8 form of one code point.
+void appendUtf8(char32_t code, std::string* out) {
+  if (code < 0x80) {
+    out->push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out->push_back(static_cast<char>(0xC0 | (code >> 6)));
+    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else if (code < 0x10000) {
+    out->push_back(static_cast<char>(0xE0 | (code >> 12)));
+    out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out->push_back(static_cast<char>(0xF0 | (code >> 18)));
+    out->push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  }
+}
+
 }  // namespace
 
 int unitSize(TextFormat format) {
@@ -224,23 +243,24 @@ void decodeUtf8(std::string_view bytes, std::u16string* out) {
 }
 
 void encodeUtf8(std::u16string_view text, std::string* out) {
-  forEachCodePoint(text, [out](char32_t code) {
-    if (code < 0x80) {
-      out->push_back(static_cast<char>(code));
-    } else if (code < 0x800) {
-      out->push_back(static_cast<char>(0xC0 | (code >> 6)));
-      out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else if (code < 0x10000) {
-      out->push_back(static_cast<char>(0xE0 | (code >> 12)));
-      out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else {
-      out->push_back(static_cast<char>(0xF0 | (code >> 18)));
-      out->push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  size_t i = 0;
+  while (i < text.size()) {
+    // ASCII runs, the bulk of any assembler source, are narrowed in one go.
+    size_t run = 0;
+    while (i + run < text.size() && text[i + run] < 0x80) ++run;
+    if (run > 0) {
+      size_t start = out->size();
+      out->resize(start + run);
+      char* target = out->data() + start;
+      for (size_t k = 0; k < run; ++k) target[k] = static_cast<char>(text[i + k]);
+      i += run;
+      continue;
     }
-  });
+    size_t end = i + 1;
+    if (isHighSurrogate(text[i]) && end < text.size() && isLowSurrogate(text[end])) ++end;
+    forEachCodePoint(text.substr(i, end - i), [out](char32_t code) { appendUtf8(code, out); });
+    i = end;
+  }
 }
 
 void decodeText(TextFormat format, std::string_view raw, std::u16string* out) {
