@@ -24,18 +24,20 @@ std::vector<TextFile*>& openFiles() {
   return *files;
 }
 
-// The file that passed the last check; most calls are for the same file.
-const TextFile* g_lastChecked = nullptr;
+// The two files that passed the last checks: a rewrite alternates between
+// its input and its output, and nearly every call is for one of them.
+const TextFile* g_lastChecked[2] = {nullptr, nullptr};
 
 bool isRegistered(const TextFile* file) {
   const auto& files = openFiles();
   if (std::find(files.begin(), files.end(), file) == files.end()) return false;
-  g_lastChecked = file;
+  g_lastChecked[1] = g_lastChecked[0];
+  g_lastChecked[0] = file;
   return true;
 }
 
 inline bool isOpen(const TextFile* file) {
-  return file && (file == g_lastChecked || isRegistered(file));
+  return file && (file == g_lastChecked[0] || file == g_lastChecked[1] || isRegistered(file));
 }
 
 TextFile* registerHandle(os::FileHandle handle) {
@@ -392,7 +394,8 @@ bool closeFile(TextFile* file) {
   bool ok = closed && !file->writeFailed;
   auto& files = openFiles();
   files.erase(std::find(files.begin(), files.end(), file));
-  if (g_lastChecked == file) g_lastChecked = nullptr;
+  for (const TextFile*& checked : g_lastChecked)
+    if (checked == file) checked = nullptr;
   delete file;
   return ok;
 }
