@@ -83,12 +83,29 @@ bool rewriteThroughTemporary(TextFile* input, Rewriter& rewriter, Replacement& r
   return commitReplacement(&replacement);
 }
 
+// Every line of the file, as raw bytes back to back: one allocation for the
+// text instead of one per line.
+struct LineList {
+  std::string bytes;
+  std::vector<size_t> ends;
+
+  std::string_view line(size_t i) const {
+    size_t start = i == 0 ? 0 : ends[i - 1];
+    return std::string_view(bytes).substr(start, ends[i] - start);
+  }
+};
+
+// Where no temporary file can be made: collect the lines, then rewrite the
+// file in place.
 bool rewriteWithoutTemporary(std::u16string_view fileName, TextFile* input,
                              Rewriter& rewriter) {
-  std::vector<std::string> lines;
+  LineList lines;
   bool readWhole = true;
   try {
-    while (!atEnd(input)) lines.emplace_back(readLineBytes(input, rewriter.format));
+    while (!atEnd(input)) {
+      lines.bytes.append(readLineBytes(input, rewriter.format));
+      lines.ends.push_back(lines.bytes.size());
+    }
   } catch (const std::bad_alloc&) {
     readWhole = false;
   }
@@ -97,7 +114,7 @@ bool rewriteWithoutTemporary(std::u16string_view fileName, TextFile* input,
   if (!readWhole) return false;
   return rewriteInPlace(fileName, [&](TextFile* output) {
     writeFormat(output, rewriter.format);
-    for (const std::string& line : lines) rewriter.write(output, line);
+    for (size_t i = 0; i < lines.ends.size(); ++i) rewriter.write(output, lines.line(i));
   });
 }
 
