@@ -40,13 +40,22 @@ inline bool isOpen(const TextFile* file) {
   return file && (file == g_lastChecked[0] || file == g_lastChecked[1] || isRegistered(file));
 }
 
+// Failure is a null result, as for any open, even when memory runs out.
 TextFile* registerHandle(os::FileHandle handle) {
   if (handle == os::kNoFile) return nullptr;
-  auto* file = new TextFile;
-  file->handle = handle;
-  file->buffer.reset(new (std::nothrow) unsigned char[FileBufferSize]);
-  openFiles().push_back(file);
-  return file;
+  auto* file = new (std::nothrow) TextFile;
+  if (file) {
+    file->handle = handle;
+    file->buffer.reset(new (std::nothrow) unsigned char[FileBufferSize]);
+    try {
+      openFiles().push_back(file);
+      return file;
+    } catch (const std::bad_alloc&) {
+      delete file;
+    }
+  }
+  os::closeHandle(handle);
+  return nullptr;
 }
 
 int64_t systemRead(TextFile* file, void* destination, int64_t n) {
