@@ -39,6 +39,19 @@ TEST(Replacement, KeepsModeBitsAndFollowsSymlinks) {
   EXPECT_EQ(listDirectory(dir.path).size(), 2u);  // no temporary file left
 }
 
+TEST(Replacement, KeepsOwnerAndGroupWhereTheUserMay) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root may give a file away";
+  ScratchDir dir;
+  writeBytes(dir.file("f"), "old");
+  ASSERT_EQ(chown(dir.file("f").c_str(), 65534, 65534), 0);
+  ReplaceStart start;
+  EXPECT_TRUE(replaceWith(dir.file("f"), "new", &start));
+  struct stat info;
+  ASSERT_EQ(stat(dir.file("f").c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, 65534u);
+  EXPECT_EQ(info.st_gid, 65534u);
+}
+
 TEST(Replacement, FileWithoutWriteBitsIsReadOnlyEvenForRoot) {
   ScratchDir dir;
   writeBytes(dir.file("f"), "old");
