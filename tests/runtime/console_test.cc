@@ -65,18 +65,29 @@ int inChild(const std::function<void()>& body) {
 
 void endRoutine() { closeAllFiles(); }
 
+// A child that opens the console, leaves line buffered in a new file at path,
+// then runs signalItself and waits to be ended. Returns its wait status.
+int childWithBufferedLine(const std::string& path, const std::u16string& line,
+                          const std::function<void()>& signalItself) {
+  return inChild([&] {
+    openConsole(endRoutine);
+    TextFile* file = createForWriting(utf16(path));
+    writeLine(file, line, TextFormat::Ansi);
+    signalItself();
+    for (;;) pause();
+  });
+}
+
+void expectEndedBy(int status, int signal) {
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), signal);
+}
+
 TEST(ConsoleClose, HangupWritesOutBufferedFileOutputBeforeTheProcessEnds) {
   ScratchDir dir;
   std::string path = dir.file("out");
-  int status = inChild([&] {
-    openConsole(endRoutine);
-    TextFile* file = createForWriting(utf16(path));
-    writeLine(file, u"still buffered", TextFormat::Ansi);
-    kill(getpid(), SIGHUP);
-    for (;;) pause();
-  });
-  ASSERT_TRUE(WIFSIGNALED(status));
-  EXPECT_EQ(WTERMSIG(status), SIGHUP);
+  expectEndedBy(childWithBufferedLine(path, u"still buffered", [] { kill(getpid(), SIGHUP); }),
+                SIGHUP);
   EXPECT_EQ(readBytes(path), "still buffered\r\n");
 }
 
@@ -85,41 +96,26 @@ TEST(ConsoleClose, EndRoutineWaitsForTheOperationInProgress) {
   std::string path = dir.file("out");
   int report[2];
   ASSERT_EQ(pipe(report), 0);
-  int status = inChild([&] {
-    openConsole(endRoutine);
-    TextFile* file = createForWriting(utf16(path));
-    writeLine(file, u"line", TextFormat::Ansi);
-    {
-      RunLock operation;  // as a read or write in progress would
-      kill(getpid(), SIGHUP);
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
-      char sizeWhileBusy = static_cast<char>(readBytes(path).size());
-      (void)!write(report[1], &sizeWhileBusy, 1);
-    }
-    for (;;) pause();
+  int status = childWithBufferedLine(path, u"line", [&] {
+    RunLock operation;  // as a read or write in progress would
+    kill(getpid(), SIGHUP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    char sizeWhileBusy = static_cast<char>(readBytes(path).size());
+    (void)!write(report[1], &sizeWhileBusy, 1);
   });
   char sizeWhileBusy = 99;
   ASSERT_EQ(read(report[0], &sizeWhileBusy, 1), 1);
   close(report[0]);
   close(report[1]);
   EXPECT_EQ(sizeWhileBusy, 0);  // the file was neither closed nor written out
-  ASSERT_TRUE(WIFSIGNALED(status));
-  EXPECT_EQ(WTERMSIG(status), SIGHUP);
+  expectEndedBy(status, SIGHUP);
   EXPECT_EQ(readBytes(path), "line\r\n");
 }
 
 TEST(ConsoleClose, InterruptEndsWithoutTheEndRoutine) {
   ScratchDir dir;
   std::string path = dir.file("out");
-  int status = inChild([&] {
-    openConsole(endRoutine);
-    TextFile* file = createForWriting(utf16(path));
-    writeLine(file, u"lost", TextFormat::Ansi);
-    kill(getpid(), SIGINT);
-    for (;;) pause();
-  });
-  ASSERT_TRUE(WIFSIGNALED(status));
-  EXPECT_EQ(WTERMSIG(status), SIGINT);
+  expectEndedBy(childWithBufferedLine(path, u"lost", [] { kill(getpid(), SIGINT); }), SIGINT);
   EXPECT_EQ(readBytes(path), "");
 }
 
