@@ -32,15 +32,23 @@ void runEndRoutine() {
   closeAllFiles();
 }
 
+void runPasses(std::u16string_view fileName, ProcedureTable& table) {
+  // One open file for both passes, held for the whole run: the rewrite must
+  // act on exactly the content that the scan judged, and a second run of the
+  // tool waits until this one is done.
+  TextFile* source = openForReadingExclusively(fileName);
+  // An incomplete table would call live procedures dead; then the file is
+  // left as it is.
+  if (ScanPass(fileName, source, table)) RewritePass(fileName, source, table);
+  if (source) closeFile(source);
+}
+
 int runOrrinvale() {
   initPatterns();
   if (openConsole(runEndRoutine)) {
     printCredits();
     auto table = std::make_unique<ProcedureTable>(kTableSlots);
-    const std::u16string fileName = u"Velmarin.asm";
-    // An incomplete table would call live procedures dead; then the file is
-    // left as it is.
-    if (ScanPass(fileName, *table)) RewritePass(fileName, *table);
+    runPasses(u"Velmarin.asm", *table);
   }
   runEndRoutine();
   return 0;

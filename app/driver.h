@@ -7,6 +7,14 @@
 // Run at the end of every run, and by the console-close handler.
 void runEndRoutine();
 
+#include <string_view>
+
+#include "app/procedure_table.h"
+
+// Both passes over the named file: the scan, the marking, the rewrite, with
+// their console lines.
+void runPasses(std::u16string_view fileName, ProcedureTable& table);
+
 // Runs the tool in the current directory; returns the exit status, always 0.
 int runOrrinvale();
 

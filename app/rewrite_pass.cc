@@ -1,7 +1,8 @@
-// The rewrite. Lines stream from the original into a temporary file that then
-// replaces it, so the file is never held whole in memory and never half
-// written. Only where no temporary file can be created is the file rewritten
-// in place, from lines collected beforehand.
+// The rewrite. Lines stream from the file the scan read into a temporary file
+// that then replaces it, so the file is never held whole in memory and never
+// half written. Only two things change: the invocation lines of unused
+// procedures become comments, and every line end becomes CR LF. Every other
+// byte goes out exactly as it came, valid in its encoding or not.
 #include "app/rewrite_pass.h"
 
 #include <new>
@@ -17,132 +18,93 @@
 namespace {
 
 struct Rewriter {
-  explicit Rewriter(ProcedureTable& table) : table(table) {}
+  Rewriter(ProcedureTable& table, TextFormat format) : table(table), format(format) {
+    encodeText(format, u"; ", &commentStart);
+    encodeText(format, u"; AUTOMATICALLY REMOVED", &commentEnd);
+  }
 
   ProcedureTable& table;
-  Pattern invocationPattern = createPattern(u"^( )*MP([0-9])+", kCaseInsensitive);
-  TextFormat format = TextFormat::Ansi;
+  const TextFormat format;
+  Pattern invocationPattern = createPattern(kInvocationPattern, kCaseInsensitive);
   int64_t invocations = 0;
   int64_t removed = 0;
   std::vector<std::u16string> matches = std::vector<std::u16string>(1);
-  std::u16string replacement;
+  std::string commentStart, commentEnd;  // "; " and "; AUTOMATICALLY REMOVED" in format
+  std::string comment;
   std::u16string label;
-  std::u16string line;
+  std::u16string text;
   const bool shortcuts = shortcutsEnabled();
 
-  // Writes the line whose bytes in the file are raw.
+  // Writes the line whose bytes in the file are raw, or its comment.
   void write(TextFile* output, std::string_view raw) {
-    // A line that cannot be an invocation goes back as it came, unconverted,
-    // where that gives the same bytes as converting it.
-    if (shortcuts && asciiIsSingleBytes(format) && !mayBeInvocation(trimAll(raw, ' ')) &&
-        roundTripsUnchanged(format, raw))
-      return writeRawLine(output, raw, format);
-    line.clear();
-    decodeText(format, raw, &line);
-    std::u16string_view result = transform(line);
-    if (shortcuts && result.data() == line.data() && roundTripsUnchanged(format, raw))
-      writeRawLine(output, raw, format);
-    else
-      writeLine(output, result, format);
+    std::string_view trimmed = trimSpaceUnits(format, raw);
+    if (!removes(trimmed)) return writeRawLine(output, raw, format);
+    // The trimmed line's own units, whatever they are, inside the comment.
+    comment.assign(commentStart);
+    comment.append(trimmed);
+    comment.append(commentEnd);
+    writeRawLine(output, comment, format);
   }
 
-  // The line to write for text: text itself, or its replacement.
-  std::u16string_view transform(std::u16string_view text) {
-    std::u16string_view trimmed = trimChar(text);
-    if (shortcuts && !mayBeInvocation(trimmed)) return text;
-    if (findAllMatches(invocationPattern, trimmed, &matches) < 1) return text;
+  // Whether the trimmed line is an invocation of a procedure nobody uses.
+  // Counts the invocations and the removals.
+  bool removes(std::string_view trimmed) {
+    if (shortcuts && asciiIsSingleBytes(format) && !mayBeInvocation(trimmed)) return false;
+    text.clear();
+    decodeText(format, trimmed, &text);
+    if (shortcuts && !mayBeInvocation(std::u16string_view(text))) return false;
+    if (findAllMatches(invocationPattern, text, &matches) < 1) return false;
     ++invocations;
     // The digits as written, leading zeros kept: MP012 names _Procedure012.
     label.assign(u"_Procedure");
     label.append(std::u16string_view(matches[0]).substr(2));
-    if (entryFor(table, label).used != 0) return text;
+    if (entryFor(table, label).used != 0) return false;
     ++removed;
-    replacement.assign(u"; ");
-    replacement.append(trimmed);
-    replacement.append(u"; AUTOMATICALLY REMOVED");
-    return replacement;
+    return true;
   }
 };
 
-// Streams input into a temporary file and puts it in place. False when the
-// new content could not be completed.
-bool rewriteThroughTemporary(TextFile* input, Rewriter& rewriter, Replacement& replacement) {
-  writeFormat(replacement.output, rewriter.format);
+// Streams the source into the replacement's temporary file and puts it in
+// place. False when the new content could not be completed.
+bool rewriteThroughTemporary(TextFile* source, Rewriter& rewriter, Replacement& replacement) {
+  TextFile* output = replacement.output;
+  writeFormat(output, rewriter.format);
   try {
-    while (!atEnd(input)) rewriter.write(replacement.output, readLineBytes(input, rewriter.format));
+    while (!atEnd(source, rewriter.format))
+      rewriter.write(output, readLineBytes(source, rewriter.format));
+    // A partial unit at the very end is no line: it stays the last bytes.
+    char tail[4];
+    writeBytes(output, tail, readBytes(source, tail, sizeof tail));
   } catch (const std::bad_alloc&) {
-    input->readFailed = true;  // out of memory: the new content is incomplete
+    source->readFailed = true;  // out of memory: the new content is incomplete
   }
   // A read that failed part way ended the file early; committing would cut it.
-  bool readWhole = !input->readFailed;
-  closeFile(input);
-  if (!readWhole) {
+  if (source->readFailed) {
     abandonReplacement(&replacement);
     return false;
   }
   return commitReplacement(&replacement);
 }
 
-// Every line of the file, as raw bytes back to back: one allocation for the
-// text instead of one per line.
-struct LineList {
-  std::string bytes;
-  std::vector<size_t> ends;
-
-  std::string_view line(size_t i) const {
-    size_t start = i == 0 ? 0 : ends[i - 1];
-    return std::string_view(bytes).substr(start, ends[i] - start);
-  }
-};
-
-// Where no temporary file can be made: collect the lines, then rewrite the
-// file in place.
-bool rewriteWithoutTemporary(std::u16string_view fileName, TextFile* input,
-                             Rewriter& rewriter) {
-  LineList lines;
-  bool readWhole = true;
-  try {
-    while (!atEnd(input)) {
-      lines.bytes.append(readLineBytes(input, rewriter.format));
-      lines.ends.push_back(lines.bytes.size());
-    }
-  } catch (const std::bad_alloc&) {
-    readWhole = false;
-  }
-  readWhole = readWhole && !input->readFailed;
-  closeFile(input);
-  if (!readWhole) return false;
-  return rewriteInPlace(fileName, [&](TextFile* output) {
-    writeFormat(output, rewriter.format);
-    for (size_t i = 0; i < lines.ends.size(); ++i) rewriter.write(output, lines.line(i));
-  });
-}
-
 }  // namespace
 
-void RewritePass(std::u16string_view fileName, ProcedureTable& table) {
-  Rewriter rewriter(table);
-  TextFile* input = openForReading(fileName);
-  if (!input) {
+void RewritePass(std::u16string_view fileName, TextFile* source, ProcedureTable& table) {
+  if (!source) {
     printLine(notFoundMessage(fileName));
     return;
   }
-  rewriter.format = readFormat(input);
+  seekFile(source, 0);
+  Rewriter rewriter(table, readFormat(source));
 
   Replacement replacement;
   bool written = false;
-  switch (beginReplacement(fileName, &replacement)) {
+  switch (beginReplacement(fileName, source, &replacement)) {
     case ReplaceStart::ReadOnly:
-      closeFile(input);  // the file stays as it is, without a word
-      return;
+      return;  // the file stays as it is, without a word
     case ReplaceStart::Ready:
-      written = rewriteThroughTemporary(input, rewriter, replacement);
-      break;
-    case ReplaceStart::InPlace:
-      written = rewriteWithoutTemporary(fileName, input, rewriter);
+      written = rewriteThroughTemporary(source, rewriter, replacement);
       break;
     case ReplaceStart::Failed:
-      closeFile(input);
       break;
   }
   if (!written) {

@@ -34,9 +34,11 @@ ProcedureEntry& currentEntry(ScanState& state) {
 }
 
 // A procedure's references are complete once its block is left; they are
-// folded then, so memory holds each label once.
+// folded then, so memory holds each label once. A label that names many
+// blocks is left to the folding as its set grows: re-sorting its whole set
+// at every block end would cost time in the set, not in the block.
 void leaveContext(ScanState& state) {
-  if (state.current) foldReferences(state.current->refs);
+  if (state.current && state.current->refs.foldedSize == 0) foldReferences(state.current->refs);
   state.current = nullptr;
 }
 
@@ -91,11 +93,10 @@ void scanLine(ScanState& state, std::u16string_view line) {
 
 }  // namespace
 
-bool ScanPass(std::u16string_view fileName, ProcedureTable& table) {
+bool ScanPass(std::u16string_view fileName, TextFile* file, ProcedureTable& table) {
   clearTable(table);
-  ScanState state{table, createPattern(u"^( )*_Procedure([0-9])+:.*", kCaseInsensitive),
-                  createPattern(u"_Procedure([0-9])+", kCaseInsensitive)};
-  TextFile* file = openForReading(fileName);
+  ScanState state{table, createPattern(kLabelPattern, kCaseInsensitive),
+                  createPattern(kReferencePattern, kCaseInsensitive)};
   if (!file) {
     printLine(notFoundMessage(fileName));
     return true;
@@ -107,7 +108,7 @@ bool ScanPass(std::u16string_view fileName, ProcedureTable& table) {
   std::u16string line;
   bool readWhole = true;
   try {
-    while (!atEnd(file)) {
+    while (!atEnd(file, format)) {
       std::string_view raw = readLineBytes(file, format);
       if (shortcuts && !mayMatter(state, trimAll(raw, ' '))) continue;
       line.clear();
@@ -119,7 +120,6 @@ bool ScanPass(std::u16string_view fileName, ProcedureTable& table) {
     readWhole = false;
   }
   readWhole = readWhole && !file->readFailed;
-  closeFile(file);
   if (!readWhole) {
     printLine(u"File '" + std::u16string(fileName) + u"' could not be read.");
     return false;

@@ -6,11 +6,13 @@
 #include <string_view>
 
 #include "app/procedure_table.h"
+#include "runtime/text_file.h"
 
-// Rebuilds and marks table from the named file and prints the macro count, or
-// the not-found line when the file cannot be opened. Returns false when the
-// file was opened but could not be read whole: the table is then incomplete
-// and must not decide what to remove.
-bool ScanPass(std::u16string_view fileName, ProcedureTable& table);
+// Rebuilds and marks table from file, which is open under fileName, and
+// prints the macro count, or the not-found line when file is null (it could
+// not be opened). Returns false when the file could not be read whole: the
+// table is then incomplete and must not decide what to remove. The file stays
+// open, for the rewrite to read again.
+bool ScanPass(std::u16string_view fileName, TextFile* file, ProcedureTable& table);
 
 #endif  // ORRINVALE_APP_SCAN_PASS_H_

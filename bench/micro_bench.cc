@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/line_text.h"
 #include "app/marking.h"
 #include "app/rewrite_pass.h"
 #include "app/scan_pass.h"
@@ -56,7 +57,7 @@ void BM_ReadLine(benchmark::State& state) {
   for (auto _ : state) {
     TextFile* file = openForReading(widen(scratchFile()));
     TextFormat found = readFormat(file);
-    while (!atEnd(file)) readLine(file, found, &line);
+    while (!atEnd(file, found)) readLine(file, found, &line);
     closeFile(file);
   }
   state.SetItemsProcessed(state.iterations() * kLines);
@@ -73,13 +74,13 @@ void BM_Pattern(benchmark::State& state, const char16_t* pattern, const char16_t
     else benchmark::DoNotOptimize(patternMatches(compiled, line));
   }
 }
-BENCHMARK_CAPTURE(BM_Pattern, matches_reference, u"_Procedure([0-9])+",
+BENCHMARK_CAPTURE(BM_Pattern, matches_reference, kReferencePattern,
                   u" call _Procedure1234 ; into the helper", false);
-BENCHMARK_CAPTURE(BM_Pattern, matches_plain_code, u"_Procedure([0-9])+",
+BENCHMARK_CAPTURE(BM_Pattern, matches_plain_code, kReferencePattern,
                   u" mov rax, qword [rbp-8] ; load the counter", false);
-BENCHMARK_CAPTURE(BM_Pattern, extract_two_references, u"_Procedure([0-9])+",
+BENCHMARK_CAPTURE(BM_Pattern, extract_two_references, kReferencePattern,
                   u" dq _Procedure12, _Procedure3456", true);
-BENCHMARK_CAPTURE(BM_Pattern, extract_invocation, u"^( )*MP([0-9])+", u"MP1234", true);
+BENCHMARK_CAPTURE(BM_Pattern, extract_invocation, kInvocationPattern, u"MP1234", true);
 
 // One pass over kLines lines of one kind.
 void BM_ScanLine(benchmark::State& state, const char16_t* line) {
@@ -87,7 +88,11 @@ void BM_ScanLine(benchmark::State& state, const char16_t* line) {
   writeFile(repeatedLine(TextFormat::Ansi, line));
   ProcedureTable table(512);
   QuietOutput quiet;
-  for (auto _ : state) ScanPass(widen(scratchFile()), table);
+  for (auto _ : state) {
+    TextFile* file = openForReading(widen(scratchFile()));
+    ScanPass(widen(scratchFile()), file, table);
+    closeFile(file);
+  }
   state.SetItemsProcessed(state.iterations() * kLines);
 }
 BENCHMARK_CAPTURE(BM_ScanLine, code, u" mov rax, qword [rbp-8]")->Unit(benchmark::kMillisecond);
@@ -106,7 +111,9 @@ void BM_RewriteLine(benchmark::State& state, const char16_t* line) {
     state.PauseTiming();
     writeFile(bytes);
     state.ResumeTiming();
-    RewritePass(widen(scratchFile()), table);
+    TextFile* file = openForReading(widen(scratchFile()));
+    RewritePass(widen(scratchFile()), file, table);
+    closeFile(file);
   }
   state.SetItemsProcessed(state.iterations() * kLines);
 }

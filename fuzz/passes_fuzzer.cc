@@ -12,8 +12,7 @@
 #include <string>
 
 #include "app/line_shortcuts.h"
-#include "app/rewrite_pass.h"
-#include "app/scan_pass.h"
+#include "app/driver.h"
 #include "runtime/pattern.h"
 
 namespace {
@@ -51,8 +50,7 @@ std::string runPasses(const uint8_t* data, size_t size, bool shortcuts) {
   initPatterns();
   std::string path = workFile();
   std::u16string name(path.begin(), path.end());
-  ScanPass(name, table);
-  RewritePass(name, table);
+  runPasses(name, table);
   dup2(saved, 1);
   close(saved);
   freeAllPatterns();  // the passes leave theirs for the end of the program

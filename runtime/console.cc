@@ -18,8 +18,11 @@ void onEndSignal(os::EndSignal signal) {
 
 int openConsole(EndRoutine endRoutine) {
   g_endRoutine = endRoutine;
-  os::ignoreBrokenPipes();
-  os::watchEndSignals(onEndSignal);
+  os::keepWritesFromEndingTheProcess();
+  // Where no signal thread can start, a handler can do no more than remove
+  // the temporary file; the file it would replace is never written in place,
+  // so nothing else is at stake.
+  os::watchEndSignals(onEndSignal, removeTemporaryFilesInHandler);
   return 1;
 }
 

@@ -1,114 +1,105 @@
 // Safe replacement of a file's content.
 #include "runtime/file_replace.h"
 
-#include <new>
-
 #include "runtime/run_lock.h"
 
-namespace {
-
-std::string directoryOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+std::string temporaryPrefix(const std::string& name) {
+  // Short enough that prefix and suffix stay a valid file name.
+  constexpr size_t kLongestKept = 200;
+  return "." + name.substr(0, kLongestKept) + ".orrinvale-tmp-";
 }
 
-std::string baseNameOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool readWholeFile(const std::string& path, std::string* bytes) {
-  os::FileHandle file = os::openExistingForReading(path);
-  if (file == os::kNoFile) return false;
-  int64_t size = os::seek(file, 0, os::SeekFrom::End);
-  bool ok = size >= 0 && os::seek(file, 0, os::SeekFrom::Start) == 0;
-  if (ok) {
-    bytes->resize(static_cast<size_t>(size));
-    ok = os::readFully(file, bytes->data(), size) == size;
+ReplaceStart beginReplacement(std::u16string_view name, const TextFile* source,
+                              Replacement* replacement) {
+  replacement->source = source;
+  if (!os::locate(toSystemPath(name), &replacement->target)) return ReplaceStart::Failed;
+  os::FileStamp now;
+  if (!os::stampAt(replacement->target, &now) || now != source->stampAtOpen)
+    return ReplaceStart::Failed;
+  switch (os::writeAccess(replacement->target)) {
+    case os::Access::Allowed: break;
+    case os::Access::Denied: return ReplaceStart::ReadOnly;
+    case os::Access::Failed: return ReplaceStart::Failed;
   }
-  os::closeHandle(file);
-  return ok;
-}
-
-bool writeWholeFile(const std::string& path, const std::string& bytes) {
-  os::FileHandle file = os::createOrTruncate(path);
-  if (file == os::kNoFile) return false;
-  bool ok = os::writeFully(file, bytes.data(), static_cast<int64_t>(bytes.size())) &&
-            os::syncFile(file);
-  return os::closeHandle(file) && ok;
-}
-
-}  // namespace
-
-ReplaceStart beginReplacement(std::u16string_view name, Replacement* replacement) {
-  replacement->target = os::resolvePath(toSystemPath(name));
-  if (replacement->target.empty()) return ReplaceStart::Failed;
-  os::FileFacts facts = os::describe(replacement->target);
-  if (!facts.isRegular) return ReplaceStart::Failed;
-  if ((facts.modeBits & 0222) == 0 || !os::canOpenForWriting(replacement->target))
-    return ReplaceStart::ReadOnly;
+  replacement->prefix = temporaryPrefix(replacement->target.name);
+  os::removeAbandoned(replacement->target, replacement->prefix);
 
   // Registered under the run lock at once, so that no signal can leave it behind.
   RunLock lock;
-  std::string prefix = directoryOf(replacement->target) + "." +
-                       baseNameOf(replacement->target) + ".new-";
-  bool denied = false;
-  os::FileHandle handle = os::createUniqueFile(prefix, &replacement->temporary, &denied);
-  if (handle == os::kNoFile) return denied ? ReplaceStart::InPlace : ReplaceStart::Failed;
-  registerTemporaryFile(replacement->temporary);
-  if (!os::copyAttributes(handle, facts)) {
-    os::closeHandle(handle);
+  if (!os::createTemporary(replacement->target, replacement->prefix, &replacement->temporary))
+    return ReplaceStart::Failed;
+  const std::string& temporaryName = replacement->temporary.name;
+  if (!temporaryName.empty() &&
+      !registerTemporaryFile(replacement->target.directory, temporaryName)) {
     abandonReplacement(replacement);
     return ReplaceStart::Failed;
   }
-  replacement->output = adoptForWriting(handle);
+  replacement->output = adoptForWriting(replacement->temporary.handle);
+  if (!replacement->output) {
+    replacement->temporary.handle = os::kNoFile;  // closed by the failed adoption
+    abandonReplacement(replacement);
+    return ReplaceStart::Failed;
+  }
   return ReplaceStart::Ready;
 }
+
+namespace {
+
+// Everything before the rename: content and metadata on the disk, a name for
+// the new file, and the original unchanged since it was opened.
+bool prepareCommit(Replacement* replacement) {
+  TextFile* output = replacement->output;
+  if (!flushBuffer(output) ||
+      !os::copyMetadata(replacement->source->handle, output->handle) || !flushToDisk(output))
+    return false;
+  // Named before the handle goes: an unnamed file is reachable through it alone.
+  bool wasUnnamed = replacement->temporary.name.empty();
+  if (!os::nameTemporary(replacement->target, replacement->prefix, &replacement->temporary))
+    return false;
+  if (wasUnnamed &&
+      !registerTemporaryFile(replacement->target.directory, replacement->temporary.name)) {
+    os::removeAt(replacement->target.directory, replacement->temporary.name.c_str());
+    replacement->temporary.name.clear();
+    return false;
+  }
+  // Another program may have put new content in place or written to the file
+  // while this run worked on the old; that content must not be lost.
+  os::FileStamp now;
+  if (!os::stampAt(replacement->target, &now) || now != replacement->source->stampAtOpen)
+    return false;
+  bool closed = closeFile(output);
+  replacement->output = nullptr;
+  replacement->temporary.handle = os::kNoFile;
+  return closed;
+}
+
+}  // namespace
 
 bool commitReplacement(Replacement* replacement) {
   // Under the run lock, a signal sees either the temporary file, which it
   // removes, or the finished replacement, never a half-done rename.
   RunLock lock;
-  bool written = flushToDisk(replacement->output);
-  bool closed = closeFile(replacement->output);
-  replacement->output = nullptr;
-  if (!written || !closed || !os::replaceFile(replacement->temporary, replacement->target)) {
+  if (!prepareCommit(replacement) ||
+      !os::replaceWith(replacement->target, replacement->temporary.name)) {
     abandonReplacement(replacement);
     return false;
   }
-  unregisterTemporaryFile(replacement->temporary);
-  replacement->temporary.clear();
+  unregisterTemporaryFile(replacement->target.directory, replacement->temporary.name);
+  replacement->temporary = {};
+  os::release(&replacement->target);
   return true;
 }
 
 void abandonReplacement(Replacement* replacement) {
   RunLock lock;
   if (replacement->output) closeFile(replacement->output);
+  else if (replacement->temporary.handle != os::kNoFile)
+    os::closeHandle(replacement->temporary.handle);
   replacement->output = nullptr;
-  if (replacement->temporary.empty()) return;
-  os::removeFile(replacement->temporary);
-  unregisterTemporaryFile(replacement->temporary);
-  replacement->temporary.clear();
-}
-
-bool rewriteInPlace(std::u16string_view name, const std::function<void(TextFile*)>& write) {
-  // The lock is held from the truncation to the last byte: a signal waits
-  // until the file holds whole content again.
-  RunLock lock;
-  std::string path = toSystemPath(name);
-  std::string oldBytes;
-  if (!readWholeFile(path, &oldBytes)) return false;
-  TextFile* output = createForWriting(name);
-  if (!output) return false;
-  bool complete = true;
-  try {
-    write(output);
-  } catch (const std::bad_alloc&) {
-    complete = false;
+  if (!replacement->temporary.name.empty()) {
+    os::removeAt(replacement->target.directory, replacement->temporary.name.c_str());
+    unregisterTemporaryFile(replacement->target.directory, replacement->temporary.name);
   }
-  bool written = flushToDisk(output) && complete;
-  bool closed = closeFile(output);
-  if (written && closed) return true;
-  writeWholeFile(path, oldBytes);
-  return false;
+  replacement->temporary = {};
+  os::release(&replacement->target);
 }

@@ -1,12 +1,11 @@
 // Replacing a file's content without ever leaving it half written. The new
 // content goes to a temporary file beside the original (symlinks followed),
-// which takes the original's place by rename once it is complete and on the
-// disk. Where the directory refuses new files, the file is rewritten in place
-// with its old bytes kept in memory, to be put back if a write fails.
+// which takes the original's place by rename once it is complete, carries the
+// original's metadata and is on the disk, and only if the original is still
+// exactly the file that was read.
 #ifndef ORRINVALE_RUNTIME_FILE_REPLACE_H_
 #define ORRINVALE_RUNTIME_FILE_REPLACE_H_
 
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -15,31 +14,36 @@
 
 enum class ReplaceStart {
   Ready,     // write the new content to Replacement::output, then commit
-  InPlace,   // no temporary file possible: use rewriteInPlace
   ReadOnly,  // the file may not be written; leave it alone
   Failed,    // the replacement cannot even start
 };
 
 struct Replacement {
-  std::string target;     // the real file, symlinks resolved
-  std::string temporary;  // the new content until commit
+  const TextFile* source = nullptr;  // the file as read, held open
+  os::FileLocation target;           // where the real file lives
+  std::string prefix;                // how temporary files beside it start
+  os::TemporaryFile temporary;       // the new content until commit
   TextFile* output = nullptr;
 };
 
-// A file without any write permission bit counts as read-only for every user,
-// root included, as a read-only attribute would.
-ReplaceStart beginReplacement(std::u16string_view name, Replacement* replacement);
+// Prepares to replace source, which is open under name. A file without any
+// write permission bit counts as read-only for every user, root included, as
+// a read-only attribute would; so does one that permissions, a read-only file
+// system or the immutable flag keep from being written. Leftover temporary
+// files of runs that were killed are removed here.
+ReplaceStart beginReplacement(std::u16string_view name, const TextFile* source,
+                              Replacement* replacement);
 
 // Puts the new content in place. False, with the original untouched and the
-// temporary file gone, if anything written to output failed.
+// temporary file gone, if anything written to output failed or if the file
+// that name names is no longer the source as it was opened.
 bool commitReplacement(Replacement* replacement);
 
 // Drops the new content; the original stays as it was.
 void abandonReplacement(Replacement* replacement);
 
-// Truncates name and calls write on it, as one step that no end signal
-// interrupts. If any write fails, the old bytes are written back and the
-// result is false.
-bool rewriteInPlace(std::u16string_view name, const std::function<void(TextFile*)>& write);
+// The start of the names of temporary files beside a file of this name, so
+// that a user recognises them.
+std::string temporaryPrefix(const std::string& name);
 
 #endif  // ORRINVALE_RUNTIME_FILE_REPLACE_H_

@@ -11,6 +11,8 @@ namespace os {
 
 using FileHandle = int;
 constexpr FileHandle kNoFile = -1;
+using DirectoryHandle = int;
+constexpr DirectoryHandle kNoDirectory = -1;
 
 // Opens an existing regular file read-only. Anything that is not a regular
 // file once symlinks are followed (directory, FIFO, device) is refused at once.
@@ -31,61 +33,100 @@ bool writeFully(FileHandle file, const void* source, int64_t n);
 enum class SeekFrom { Start, Current, End };
 int64_t seek(FileHandle file, int64_t offset, SeekFrom whence);
 
-// Forces written data to the disk; false on failure.
+// Forces written data and metadata to the disk; false on failure.
 bool syncFile(FileHandle file);
 
 // Closes the handle; false when the system reports a failure.
 bool closeHandle(FileHandle file);
 
-// Facts about a path (symlinks followed) needed to replace it safely.
-struct FileFacts {
-  bool exists = false;
-  bool isRegular = false;
-  uint32_t modeBits = 0;  // permission and set-id bits
-  uint32_t owner = 0;
-  uint32_t group = 0;
+// What identifies a file's content: which file it is, how long, when last
+// written. Two equal stamps mean nobody changed the file in between.
+struct FileStamp {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  int64_t size = -1;
+  int64_t modifiedSeconds = 0;
+  int64_t modifiedNanoseconds = 0;
+  bool operator==(const FileStamp&) const = default;
 };
-FileFacts describe(const std::string& path);
+bool stampOf(FileHandle file, FileStamp* stamp);
 
-// True when the current user may open path for writing (an access check, not
-// the file's mode bits alone).
-bool canOpenForWriting(const std::string& path);
+// True when path (symlinks followed) names the file open as file.
+bool namesFile(const std::string& path, FileHandle file);
 
-// Resolves symlinks; empty on failure.
-std::string resolvePath(const std::string& path);
+// Waits until no other process holds the file's exclusive lock, then takes
+// it for as long as the handle is open. False where the system has no locks.
+bool lockExclusive(FileHandle file);
 
-// Creates a fresh file with a unique name starting with prefix; on success sets
-// *path and returns its handle opened read-write. On failure *denied tells
-// whether the directory refuses new files (as opposed to, say, a full disk).
-FileHandle createUniqueFile(const std::string& prefix, std::string* path, bool* denied);
+// Where a file really lives: its directory, held open, and its name there,
+// with every symlink on the way followed. Every step is relative to a
+// directory handle, so paths of any length work.
+struct FileLocation {
+  DirectoryHandle directory = kNoDirectory;
+  std::string name;
+};
+bool locate(const std::string& path, FileLocation* location);
+void release(FileLocation* location);
 
-// Gives the open file these mode bits and, where permitted, owner and group.
-bool copyAttributes(FileHandle file, const FileFacts& facts);
+// The stamp of whatever location names now; false if it names nothing.
+bool stampAt(const FileLocation& location, FileStamp* stamp);
 
-// Atomically replaces target with source, and forces the change of name to
-// the disk where the system allows.
-bool replaceFile(const std::string& source, const std::string& target);
-bool removeFile(const std::string& path);
+// Whether the current user may write the file: Denied for a file without any
+// write permission bit (for every user, root included, as a read-only
+// attribute would be), for permissions, a read-only file system or an
+// immutable file; Failed for anything else (no handles left, an I/O error).
+enum class Access { Allowed, Denied, Failed };
+Access writeAccess(const FileLocation& location);
 
-// The size to which the main thread's stack may grow.
-int64_t stackLimit();
+// A new, empty file in location's directory, opened read-write and locked so
+// that no other run takes it for a dead run's leftover. Where the system can,
+// the file has no name until nameTemporary; otherwise name holds it.
+struct TemporaryFile {
+  FileHandle handle = kNoFile;
+  std::string name;  // empty while the file is unnamed
+};
+bool createTemporary(const FileLocation& location, const std::string& prefix,
+                     TemporaryFile* temporary);
+// Gives an unnamed temporary file a name starting with prefix.
+bool nameTemporary(const FileLocation& location, const std::string& prefix,
+                   TemporaryFile* temporary);
+
+// Gives to what has been written to destination the metadata of source:
+// owner and group where permitted, extended attributes (access control lists
+// among them) and the mode bits, set-id bits included. If an access control
+// list cannot be copied, the group bits are narrowed to what the owning group
+// had, so that the copy is never more open than the source.
+bool copyMetadata(FileHandle source, FileHandle destination);
+
+// Renames name over location's file in one step and forces the change of
+// name to the disk where the system allows.
+bool replaceWith(const FileLocation& location, const std::string& name);
+
+// Removes name from location's directory. Safe in a signal handler.
+bool removeAt(DirectoryHandle directory, const char* name);
+
+// Removes the files in location's directory whose names start with prefix
+// and that no process holds locked: leftovers of runs that were killed.
+void removeAbandoned(const FileLocation& location, const std::string& prefix);
 
 // Standard output.
 bool standardOutputIsTerminal();
 bool writeStandardOutput(const void* bytes, int64_t n);
 
-// The signals after which the process must end: the terminal going away,
-// an interrupt, a termination request.
-enum class EndSignal { Hangup, Interrupt, Terminate };
+// The signals after which the process must end. Hangup is the terminal going
+// away; the others are requests to stop.
+enum class EndSignal { Hangup, Interrupt, Terminate, Quit, Alarm, User1, User2 };
 
-// A reader that goes away makes writes to the standard output fail instead of
-// ending the process: the tool finishes its work either way.
-void ignoreBrokenPipes();
+// A reader that goes away and a file-size limit make writes fail instead of
+// ending the process: the first is no reason to stop, the second is reported
+// as a failed write.
+void keepWritesFromEndingTheProcess();
 
-// Blocks the end signals in the calling thread (and so in threads it starts
-// later) and starts a thread that calls onSignal for the first one received.
-// onSignal runs on that thread; afterwards the process ends by the signal.
-void watchEndSignals(void (*onSignal)(EndSignal));
+// Arranges that the first end signal received calls onSignal on a thread of
+// its own; afterwards the process ends by the signal. Where no thread can be
+// started, a plain handler calls inHandler instead, which may make only
+// async-signal-safe calls, and then ends the process the same way.
+void watchEndSignals(void (*onSignal)(EndSignal), void (*inHandler)());
 
 // The two halves of a barrier between the main thread and the signal thread:
 // the light one is all the main thread pays per operation; the heavy one
@@ -98,11 +139,13 @@ void pauseBriefly();
 // Ends the process with the given signal's default action.
 [[noreturn]] void endBySignal(EndSignal signal);
 
-// Test seam: makes the nth data-changing file call from now on (write, sync,
-// close of a written file, replace) fail as a full disk would; 0 disables.
-// Returns how many such calls happened since the last reset.
+// Test seams. The nth data-changing file call from now on (write, sync,
+// metadata copy, naming, replace) fails as a full disk would; 0 disables.
+// fileChangeCount tells how many such calls happened since the last reset.
+// failNthOpen does the same for opens of an existing file for reading.
 void failNthFileChange(int64_t n);
 int64_t fileChangeCount();
+void failNthOpen(int64_t n);
 
 }  // namespace os
 

@@ -1,26 +1,37 @@
-// POSIX implementation of the platform layer.
+// POSIX implementation of the platform layer (Linux: unnamed temporary files,
+// extended attributes and membarrier are used where the kernel has them).
 #include "runtime/os.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <linux/membarrier.h>
+#include <sys/file.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/xattr.h>
+#include <time.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <linux/membarrier.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <cstring>
+#include <vector>
 
 namespace os {
 namespace {
 
 std::atomic<int64_t> g_fileChanges{0};
 std::atomic<int64_t> g_failAt{0};
+std::atomic<int64_t> g_opens{0};
+std::atomic<int64_t> g_failOpenAt{0};
 
 // Counts one data-changing call and says whether the test seam wants it to fail.
 bool injectedFailure() {
@@ -33,6 +44,16 @@ bool injectedFailure() {
   return false;
 }
 
+bool injectedOpenFailure() {
+  int64_t count = ++g_opens;
+  int64_t failAt = g_failOpenAt.load();
+  if (failAt != 0 && count == failAt) {
+    errno = ENFILE;
+    return true;
+  }
+  return false;
+}
+
 bool isRegularHandle(int fd) {
   struct stat facts;
   return fstat(fd, &facts) == 0 && S_ISREG(facts.st_mode);
@@ -40,8 +61,8 @@ bool isRegularHandle(int fd) {
 
 // Opens with O_NONBLOCK so that a FIFO cannot stall us, rejects anything that
 // is not a regular file, then restores blocking mode for the real work.
-int openRegular(const std::string& path, int flags) {
-  int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+int openRegularAt(int directory, const char* path, int flags) {
+  int fd = openat(directory, path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) return kNoFile;
   if (!isRegularHandle(fd)) {
     close(fd);
@@ -53,43 +74,160 @@ int openRegular(const std::string& path, int flags) {
   return fd;
 }
 
+int openRegular(const std::string& path, int flags) {
+  return openRegularAt(AT_FDCWD, path.c_str(), flags);
+}
+
+FileStamp toStamp(const struct stat& info) {
+  FileStamp stamp;
+  stamp.device = info.st_dev;
+  stamp.inode = info.st_ino;
+  stamp.size = info.st_size;
+  stamp.modifiedSeconds = info.st_mtim.tv_sec;
+  stamp.modifiedNanoseconds = info.st_mtim.tv_nsec;
+  return stamp;
+}
+
+// The target of the symlink name in directory, or false if it is none.
+bool readLinkAt(int directory, const std::string& name, std::string* target) {
+  std::vector<char> buffer(256);
+  for (;;) {
+    ssize_t got = readlinkat(directory, name.c_str(), buffer.data(), buffer.size());
+    if (got < 0) return false;
+    if (static_cast<size_t>(got) < buffer.size()) {
+      target->assign(buffer.data(), got);
+      return true;
+    }
+    if (buffer.size() > (1 << 20)) return false;
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+// Eight characters that make a temporary name unlikely to be taken.
+std::string uniqueSuffix() {
+  static std::atomic<uint64_t> counter{0};
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  uint64_t x = (static_cast<uint64_t>(getpid()) << 32) ^ static_cast<uint64_t>(now.tv_nsec) ^
+               (static_cast<uint64_t>(now.tv_sec) << 20) ^ (++counter * 0x9E3779B97F4A7C15ULL);
+  x ^= x >> 29;
+  x *= 0xBF58476D1CE4E5B9ULL;
+  x ^= x >> 32;
+  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string suffix;
+  for (int i = 0; i < 8; ++i, x /= 36) suffix.push_back(kAlphabet[x % 36]);
+  return suffix;
+}
+
+bool takeLockNow(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0; }
+
+// Group bits that give the owning group no more than its access control
+// list entry did; the list is the kernel's extended-attribute form.
+uint32_t groupBitsFromAcl(const std::string& acl, uint32_t mode) {
+  constexpr uint16_t kGroupObject = 0x04;
+  constexpr size_t kHeader = 4, kEntry = 8;
+  for (size_t at = kHeader; at + kEntry <= acl.size(); at += kEntry) {
+    uint16_t tag, permissions;
+    memcpy(&tag, acl.data() + at, 2);
+    memcpy(&permissions, acl.data() + at + 2, 2);
+    if (tag == kGroupObject) return (mode & ~070u) | (mode & ((permissions & 7u) << 3));
+  }
+  return mode & ~070u;
+}
+
+bool readAttribute(int fd, const char* name, std::string* value) {
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    ssize_t size = fgetxattr(fd, name, nullptr, 0);
+    if (size < 0) return false;
+    value->resize(static_cast<size_t>(size));
+    ssize_t got = fgetxattr(fd, name, value->data(), value->size());
+    if (got >= 0) {
+      value->resize(static_cast<size_t>(got));
+      return true;
+    }
+    if (errno != ERANGE) return false;  // grown in between: ask again
+  }
+  return false;
+}
+
+bool attributeNames(int fd, std::string* names) {
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    ssize_t size = flistxattr(fd, nullptr, 0);
+    if (size < 0) return errno == ENOTSUP;  // no attributes here at all
+    names->resize(static_cast<size_t>(size));
+    ssize_t got = flistxattr(fd, names->data(), names->size());
+    if (got >= 0) {
+      names->resize(static_cast<size_t>(got));
+      return true;
+    }
+    if (errno != ERANGE) return false;
+  }
+  return false;
+}
+
 int toSignalNumber(EndSignal signal) {
   switch (signal) {
     case EndSignal::Hangup: return SIGHUP;
     case EndSignal::Interrupt: return SIGINT;
     case EndSignal::Terminate: return SIGTERM;
+    case EndSignal::Quit: return SIGQUIT;
+    case EndSignal::Alarm: return SIGALRM;
+    case EndSignal::User1: return SIGUSR1;
+    case EndSignal::User2: return SIGUSR2;
   }
   return SIGTERM;
 }
 
+constexpr EndSignal kEndSignals[] = {EndSignal::Hangup, EndSignal::Interrupt,
+                                     EndSignal::Terminate, EndSignal::Quit,
+                                     EndSignal::Alarm, EndSignal::User1, EndSignal::User2};
+
 sigset_t endSignalSet() {
   sigset_t set;
   sigemptyset(&set);
-  sigaddset(&set, SIGHUP);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
+  for (EndSignal signal : kEndSignals) sigaddset(&set, toSignalNumber(signal));
   return set;
 }
 
+EndSignal fromSignalNumber(int number) {
+  for (EndSignal signal : kEndSignals)
+    if (toSignalNumber(signal) == number) return signal;
+  return EndSignal::Terminate;
+}
+
 void (*g_onSignal)(EndSignal) = nullptr;
+void (*g_inHandler)() = nullptr;
 
 void* watchSignals(void*) {
   sigset_t set = endSignalSet();
   for (;;) {
     int received = 0;
     if (sigwait(&set, &received) != 0) continue;
-    EndSignal which = received == SIGHUP   ? EndSignal::Hangup
-                      : received == SIGINT ? EndSignal::Interrupt
-                                           : EndSignal::Terminate;
+    EndSignal which = fromSignalNumber(received);
     if (g_onSignal) g_onSignal(which);
     endBySignal(which);
   }
   return nullptr;
 }
 
+void plainHandler(int number) {
+  if (g_inHandler) g_inHandler();
+  // Pending while this handler runs; delivered with its default action on return.
+  signal(number, SIG_DFL);
+  raise(number);
+}
+
+void installPlainHandlers() {
+  struct sigaction action = {};
+  action.sa_handler = plainHandler;
+  action.sa_mask = endSignalSet();
+  for (EndSignal signal : kEndSignals) sigaction(toSignalNumber(signal), &action, nullptr);
+}
+
 }  // namespace
 
 FileHandle openExistingForReading(const std::string& path) {
+  if (injectedOpenFailure()) return kNoFile;
   return openRegular(path, O_RDONLY);
 }
 
@@ -125,7 +263,7 @@ bool writeFully(FileHandle file, const void* source, int64_t n) {
     size_t chunk = static_cast<size_t>(std::min<int64_t>(n, INT_MAX));
     ssize_t put = write(file, in, chunk);
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
+    if (put <= 0) return false;  // EFBIG past a file-size limit lands here
     in += put;
     n -= put;
   }
@@ -140,64 +278,170 @@ int64_t seek(FileHandle file, int64_t offset, SeekFrom whence) {
 
 bool syncFile(FileHandle file) {
   if (injectedFailure()) return false;
-  return fdatasync(file) == 0;
+  return fsync(file) == 0;
 }
 
 bool closeHandle(FileHandle file) { return close(file) == 0; }
 
-FileFacts describe(const std::string& path) {
-  FileFacts facts;
+bool stampOf(FileHandle file, FileStamp* stamp) {
   struct stat info;
-  if (stat(path.c_str(), &info) != 0) return facts;
-  facts.exists = true;
-  facts.isRegular = S_ISREG(info.st_mode);
-  facts.modeBits = info.st_mode & 07777;
-  facts.owner = info.st_uid;
-  facts.group = info.st_gid;
-  return facts;
-}
-
-bool canOpenForWriting(const std::string& path) {
-  int fd = openRegular(path, O_WRONLY);
-  if (fd == kNoFile) return false;
-  close(fd);
+  if (fstat(file, &info) != 0) return false;
+  *stamp = toStamp(info);
   return true;
 }
 
-std::string resolvePath(const std::string& path) {
-  char* resolved = realpath(path.c_str(), nullptr);
-  if (!resolved) return std::string();
-  std::string result(resolved);
-  free(resolved);
-  return result;
+bool namesFile(const std::string& path, FileHandle file) {
+  struct stat named, open;
+  return stat(path.c_str(), &named) == 0 && fstat(file, &open) == 0 &&
+         named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
 
-FileHandle createUniqueFile(const std::string& prefix, std::string* path, bool* denied) {
-  std::string pattern = prefix + "XXXXXX";
-  int fd = mkostemp(pattern.data(), O_CLOEXEC);
-  *denied = fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS);
-  if (fd < 0) return kNoFile;
-  *path = pattern;
-  return fd;
-}
-
-bool copyAttributes(FileHandle file, const FileFacts& facts) {
-  // Owner first: a change of owner may clear set-id bits that fchmod restores.
-  // Not every user may give a file away; that is not an error.
-  if (fchown(file, facts.owner, facts.group) != 0) {
-    if (fchown(file, static_cast<uid_t>(-1), facts.group) != 0) errno = 0;
+bool lockExclusive(FileHandle file) {
+  for (;;) {
+    if (flock(file, LOCK_EX) == 0) return true;
+    if (errno != EINTR) return false;
   }
-  return fchmod(file, facts.modeBits) == 0;
 }
 
-bool replaceFile(const std::string& source, const std::string& target) {
+bool locate(const std::string& path, FileLocation* location) {
+  release(location);
+  int directory = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  std::string name = path;
+  constexpr int kMaxLinks = 40;  // as the kernel allows
+  for (int link = 0; directory >= 0 && link <= kMaxLinks; ++link) {
+    size_t slash = name.rfind('/');
+    if (slash != std::string::npos) {
+      // An absolute directory part ignores the handle, as openat does.
+      std::string part = slash == 0 ? "/" : name.substr(0, slash);
+      int next = openat(directory, part.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      close(directory);
+      directory = next;
+      name.erase(0, slash + 1);
+      if (directory < 0) break;
+    }
+    if (name.empty() || name == "." || name == "..") break;
+    std::string target;
+    if (!readLinkAt(directory, name, &target)) {
+      if (errno != EINVAL) break;  // missing, or not readable
+      location->directory = directory;
+      location->name = name;
+      return true;
+    }
+    name = target;
+  }
+  if (directory >= 0) close(directory);
+  return false;
+}
+
+void release(FileLocation* location) {
+  if (location->directory != kNoDirectory) close(location->directory);
+  location->directory = kNoDirectory;
+  location->name.clear();
+}
+
+bool stampAt(const FileLocation& location, FileStamp* stamp) {
+  struct stat info;
+  if (fstatat(location.directory, location.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+    return false;
+  *stamp = toStamp(info);
+  return true;
+}
+
+Access writeAccess(const FileLocation& location) {
+  struct stat info;
+  if (fstatat(location.directory, location.name.c_str(), &info, 0) != 0) return Access::Failed;
+  if ((info.st_mode & 0222) == 0) return Access::Denied;
+  int fd = openRegularAt(location.directory, location.name.c_str(), O_WRONLY);
+  if (fd != kNoFile) {
+    close(fd);
+    return Access::Allowed;
+  }
+  switch (errno) {
+    case EACCES: case EPERM: case EROFS: case ETXTBSY: return Access::Denied;
+    default: return Access::Failed;
+  }
+}
+
+bool createTemporary(const FileLocation& location, const std::string& prefix,
+                     TemporaryFile* temporary) {
+  temporary->name.clear();
+#if defined(O_TMPFILE)
+  // Unnamed, a file that a kill leaves behind is gone with the last handle.
+  int fd = openat(location.directory, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    takeLockNow(fd);
+    temporary->handle = fd;
+    return true;
+  }
+#endif
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = prefix + uniqueSuffix();
+    int named = openat(location.directory, name.c_str(),
+                       O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (named < 0 && errno == EEXIST) continue;
+    if (named < 0) return false;
+    takeLockNow(named);
+    temporary->handle = named;
+    temporary->name = name;
+    return true;
+  }
+  return false;
+}
+
+bool nameTemporary(const FileLocation& location, const std::string& prefix,
+                   TemporaryFile* temporary) {
+  if (!temporary->name.empty()) return true;
   if (injectedFailure()) return false;
-  if (rename(source.c_str(), target.c_str()) != 0) return false;
+  std::string self = "/proc/self/fd/" + std::to_string(temporary->handle);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = prefix + uniqueSuffix();
+    int linked = linkat(AT_FDCWD, self.c_str(), location.directory, name.c_str(),
+                        AT_SYMLINK_FOLLOW);
+    // Without /proc, a privileged process can link the handle itself.
+    if (linked != 0 && errno == ENOENT)
+      linked = linkat(temporary->handle, "", location.directory, name.c_str(), AT_EMPTY_PATH);
+    if (linked != 0 && errno == EEXIST) continue;
+    if (linked != 0) return false;
+    temporary->name = name;
+    return true;
+  }
+  return false;
+}
+
+bool copyMetadata(FileHandle source, FileHandle destination) {
+  if (injectedFailure()) return false;
+  struct stat info;
+  if (fstat(source, &info) != 0) return false;
+  // Not every user may give a file away; keeping the group alone is the next best.
+  if (fchown(destination, info.st_uid, info.st_gid) != 0)
+    (void)!fchown(destination, static_cast<uid_t>(-1), info.st_gid);
+  uint32_t mode = info.st_mode & 07777;
+  std::string names;
+  if (!attributeNames(source, &names)) return false;
+  for (size_t at = 0; at < names.size(); at += strlen(names.c_str() + at) + 1) {
+    const char* name = names.c_str() + at;
+    std::string value;
+    if (!readAttribute(source, name, &value)) continue;  // removed meanwhile
+    if (fsetxattr(destination, name, value.data(), value.size(), 0) == 0) continue;
+    if (strcmp(name, "system.posix_acl_access") == 0) {
+      mode = groupBitsFromAcl(value, mode);
+    } else if (strncmp(name, "user.", 5) == 0) {
+      return false;  // the user's own data: losing it is a failed write
+    }
+    // Security labels and trusted attributes that this user may not set are
+    // the system's to give; the new file gets its default ones.
+  }
+  // Last, since a write or a change of owner clears the set-id bits.
+  return fchmod(destination, mode) == 0;
+}
+
+bool replaceWith(const FileLocation& location, const std::string& name) {
+  if (injectedFailure()) return false;
+  if (renameat(location.directory, name.c_str(), location.directory, location.name.c_str()) != 0)
+    return false;
   // The new name lives in the directory; without this a crash may bring back
   // the old one. Some file systems refuse to sync a directory: no harm then.
-  size_t slash = target.rfind('/');
-  std::string directory = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-  int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = openat(location.directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd >= 0) {
     fsync(fd);
     close(fd);
@@ -205,14 +449,30 @@ bool replaceFile(const std::string& source, const std::string& target) {
   return true;
 }
 
-bool removeFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+bool removeAt(DirectoryHandle directory, const char* name) {
+  return unlinkat(directory, name, 0) == 0;
+}
 
-int64_t stackLimit() {
-  struct rlimit limit;
-  constexpr int64_t kUnlimitedBudget = 64 << 20;  // what the address space layout leaves
-  if (getrlimit(RLIMIT_STACK, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
-    return kUnlimitedBudget;
-  return std::min<int64_t>(static_cast<int64_t>(limit.rlim_cur), kUnlimitedBudget);
+void removeAbandoned(const FileLocation& location, const std::string& prefix) {
+  int listing = openat(location.directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return;
+  DIR* entries = fdopendir(listing);
+  if (!entries) {
+    close(listing);
+    return;
+  }
+  std::vector<std::string> candidates;
+  while (struct dirent* entry = readdir(entries))
+    if (strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0)
+      candidates.push_back(entry->d_name);
+  closedir(entries);
+  for (const std::string& name : candidates) {
+    int fd = openRegularAt(location.directory, name.c_str(), O_RDONLY | O_NOFOLLOW);
+    if (fd == kNoFile) continue;
+    // A live run holds its temporary file locked from the moment it exists.
+    if (takeLockNow(fd)) unlinkat(location.directory, name.c_str(), 0);
+    close(fd);
+  }
 }
 
 bool standardOutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
@@ -234,9 +494,13 @@ namespace {
 // Registered once; then a process-wide barrier is available to the signal
 // thread and the main thread needs no fence of its own.
 bool processBarrierAvailable() {
+#if defined(__linux__) && defined(__NR_membarrier)
   static const bool available =
       syscall(__NR_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0) == 0;
   return available;
+#else
+  return false;
+#endif
 }
 
 }  // namespace
@@ -247,8 +511,13 @@ void lightBarrier() {
 }
 
 void heavyBarrier() {
-  if (processBarrierAvailable()) syscall(__NR_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0);
-  else std::atomic_thread_fence(std::memory_order_seq_cst);
+#if defined(__linux__) && defined(__NR_membarrier)
+  if (processBarrierAvailable()) {
+    syscall(__NR_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0);
+    return;
+  }
+#endif
+  std::atomic_thread_fence(std::memory_order_seq_cst);
 }
 
 void pauseBriefly() { usleep(200); }
@@ -257,16 +526,32 @@ void waitForever() {
   for (;;) pause();
 }
 
-void ignoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
+void keepWritesFromEndingTheProcess() {
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
+}
 
-void watchEndSignals(void (*onSignal)(EndSignal)) {
+void watchEndSignals(void (*onSignal)(EndSignal), void (*inHandler)()) {
   g_onSignal = onSignal;
+  g_inHandler = inHandler;
   processBarrierAvailable();
   sigset_t set = endSignalSet();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  // The thread only runs the end routine: a small stack, so that it starts
+  // even where address space is scarce.
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, std::max<size_t>(PTHREAD_STACK_MIN, 256 << 10));
   pthread_t thread;
-  if (pthread_create(&thread, nullptr, watchSignals, nullptr) == 0)
+  bool started = pthread_create(&thread, &attributes, watchSignals, nullptr) == 0;
+  pthread_attr_destroy(&attributes);
+  if (started) {
     pthread_detach(thread);
+    return;
+  }
+  // Signals must never go unheard: plain handlers instead.
+  installPlainHandlers();
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 void endBySignal(EndSignal signal) {
@@ -291,5 +576,10 @@ void failNthFileChange(int64_t n) {
 }
 
 int64_t fileChangeCount() { return g_fileChanges.load(); }
+
+void failNthOpen(int64_t n) {
+  g_opens = 0;
+  g_failOpenAt = n;
+}
 
 }  // namespace os

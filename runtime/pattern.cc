@@ -7,8 +7,6 @@
 #include <cstring>
 #include <new>
 
-#include "runtime/os.h"
-
 #include "runtime/run_lock.h"
 #include "runtime/text_codec.h"
 
@@ -61,24 +59,6 @@ std::string& utf8Subject() {
   return *buffer;
 }
 
-// The library matches on the C stack, one frame per repetition of a group, so
-// a subject such as "_Procedure" followed by a million digits would overflow
-// it long before the library's own recursion limit of ten million. The limit
-// is set to what the stack can hold; a search that reaches it fails like any
-// search over a limit.
-pcre_extra* recursionGuard() {
-  static pcre_extra* guard = [] {
-    auto* extra = new pcre_extra{};
-    constexpr int64_t kMargin = 1 << 20;             // for the program's own frames
-    constexpr int64_t kBytesPerRecursion = 1 << 10;  // a frame is about 500 bytes
-    int64_t usable = std::max<int64_t>(os::stackLimit() - kMargin, 1 << 20);
-    extra->flags = PCRE_EXTRA_MATCH_LIMIT_RECURSION;
-    extra->match_limit_recursion = static_cast<unsigned long>(usable / kBytesPerRecursion);
-    return extra;
-  }();
-  return guard;
-}
-
 std::u16string& matchScratch() {
   static auto* scratch = new std::u16string;
   return *scratch;
@@ -103,7 +83,6 @@ void initPatterns() {
   RunLock lock;
   patternRegistry();
   utf8Subject();
-  recursionGuard();
 }
 
 Pattern createPattern(const char16_t* text, int32_t options) {
@@ -135,7 +114,7 @@ int32_t patternMatches(Pattern pattern, std::u16string_view subject) {
     return 0;
   }
   if (cannotMatchFrom(*compiled, utf8, 0)) return 0;
-  int result = pcre_exec(compiled->code, recursionGuard(), utf8.data(), subjectLength(utf8), 0,
+  int result = pcre_exec(compiled->code, nullptr, utf8.data(), subjectLength(utf8), 0,
                          PCRE_NO_UTF8_CHECK, nullptr, 0);
   return result >= 0 ? 1 : 0;
 }
@@ -154,7 +133,7 @@ int32_t extractMatches(Pattern pattern, std::u16string_view subject,
     int start = 0;
     int offsets[3];
     while (start <= length && !cannotMatchFrom(*compiled, utf8, start)) {
-      int result = pcre_exec(compiled->code, recursionGuard(), utf8.data(), length, start,
+      int result = pcre_exec(compiled->code, nullptr, utf8.data(), length, start,
                              PCRE_NO_UTF8_CHECK, offsets, 3);
       if (result < 0) break;  // no further match, or a limit was exceeded
       // Decoded into scratch first: the caller's array changes only once a

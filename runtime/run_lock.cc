@@ -2,9 +2,8 @@
 // flag, cheap side) and the signal thread (stopping flag, barrier side).
 #include "runtime/run_lock.h"
 
-#include <algorithm>
 #include <atomic>
-#include <vector>
+#include <cstring>
 
 #include "runtime/os.h"
 
@@ -15,11 +14,15 @@ std::atomic<bool> g_stopping{false};
 thread_local int t_depth = 0;
 thread_local bool t_ownsEverything = false;
 
-// Never destroyed: the signal thread may still use it while the process exits.
-std::vector<std::string>& temporaryFiles() {
-  static auto* files = new std::vector<std::string>;
-  return *files;
-}
+// A registered temporary file. The name is complete before live is set, and
+// live is cleared before the name changes, so a reader that sees live sees a
+// whole name.
+struct TemporarySlot {
+  std::atomic<bool> live{false};
+  os::DirectoryHandle directory = os::kNoDirectory;
+  char name[256] = {};
+};
+TemporarySlot g_temporaries[4];
 
 }  // namespace
 
@@ -46,19 +49,35 @@ void stopOperations() {
   while (g_busy.load(std::memory_order_acquire)) os::pauseBriefly();
 }
 
-void registerTemporaryFile(const std::string& path) {
+bool registerTemporaryFile(os::DirectoryHandle directory, const std::string& name) {
   RunLock lock;
-  temporaryFiles().push_back(path);
+  if (name.size() >= sizeof(TemporarySlot::name)) return false;
+  for (TemporarySlot& slot : g_temporaries) {
+    if (slot.live.load()) continue;
+    slot.directory = directory;
+    memcpy(slot.name, name.c_str(), name.size() + 1);
+    slot.live.store(true);
+    return true;
+  }
+  return false;
 }
 
-void unregisterTemporaryFile(const std::string& path) {
+void unregisterTemporaryFile(os::DirectoryHandle directory, const std::string& name) {
   RunLock lock;
-  auto& files = temporaryFiles();
-  files.erase(std::remove(files.begin(), files.end(), path), files.end());
+  for (TemporarySlot& slot : g_temporaries)
+    if (slot.live.load() && slot.directory == directory && name == slot.name)
+      slot.live.store(false);
 }
 
 void removeTemporaryFiles() {
   RunLock lock;
-  for (const std::string& path : temporaryFiles()) os::removeFile(path);
-  temporaryFiles().clear();
+  removeTemporaryFilesInHandler();
+}
+
+void removeTemporaryFilesInHandler() {
+  for (TemporarySlot& slot : g_temporaries) {
+    if (!slot.live.load()) continue;
+    os::removeAt(slot.directory, slot.name);
+    slot.live.store(false);
+  }
 }

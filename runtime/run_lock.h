@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include "runtime/os.h"
+
 class RunLock {
  public:
   RunLock();
@@ -24,10 +26,15 @@ class RunLock {
 // owns all files and patterns; the process must end afterwards.
 void stopOperations();
 
-// Files that must not outlive an interrupted run. The signal thread removes
-// every registered path, after stopOperations, before the process ends.
-void registerTemporaryFile(const std::string& path);
-void unregisterTemporaryFile(const std::string& path);
+// Files that must not outlive an interrupted run, each a name in a directory.
+// The signal thread removes every registered one, after stopOperations,
+// before the process ends. The registry holds a few short names in fixed
+// storage, so that a plain signal handler can walk it too; register returns
+// false when it has no room.
+bool registerTemporaryFile(os::DirectoryHandle directory, const std::string& name);
+void unregisterTemporaryFile(os::DirectoryHandle directory, const std::string& name);
 void removeTemporaryFiles();
+// The same without any lock, for a signal handler: async-signal-safe.
+void removeTemporaryFilesInHandler();
 
 #endif  // ORRINVALE_RUNTIME_RUN_LOCK_H_

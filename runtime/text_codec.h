@@ -19,6 +19,10 @@ std::string_view byteOrderMark(TextFormat format);
 // CR LF encoded in format.
 std::string_view lineEndBytes(TextFormat format);
 
+// raw, whole units of format, without its leading and trailing space units
+// (U+0020 in format); tabs and everything else stay.
+std::string_view trimSpaceUnits(TextFormat format, std::string_view raw);
+
 // True when raw, decoded and encoded again in format, gives raw back: an
 // unchanged line can then be written without converting it at all.
 bool roundTripsUnchanged(TextFormat format, std::string_view raw);

@@ -79,6 +79,10 @@ void writePending(TextFile* file) {
 
 int64_t position(TextFile* file) {
   int64_t system = os::seek(file->handle, 0, os::SeekFrom::Current);
+  if (system < 0) {
+    file->readFailed = true;
+    return -1;
+  }
   if (!file->buffer) return system;
   if (file->mode == FileMode::Reading) return system - file->remaining;
   return system + (file->bufferSize - file->remaining);
@@ -89,7 +93,9 @@ void seekTo(TextFile* file, int64_t target) {
   file->mode = FileMode::Reading;
   file->remaining = 0;
   file->filled = 0;
-  os::seek(file->handle, target, os::SeekFrom::Start);
+  // Reading on from the wrong place would lose or repeat bytes.
+  if (target < 0 || os::seek(file->handle, target, os::SeekFrom::Start) != target)
+    file->readFailed = true;
 }
 
 int64_t bufferedRead(TextFile* file, void* destination, int64_t n) {
@@ -128,7 +134,8 @@ void bufferedWrite(TextFile* file, const void* source, int64_t n) {
   if (!file->buffer) return systemWrite(file, source, n);
   if (file->mode == FileMode::Reading) {
     // Unconsumed read-ahead lies beyond the logical position; step back over it.
-    if (file->remaining > 0) os::seek(file->handle, -file->remaining, os::SeekFrom::Current);
+    if (file->remaining > 0 && os::seek(file->handle, -file->remaining, os::SeekFrom::Current) < 0)
+      file->writeFailed = true;
     file->mode = FileMode::Writing;
     file->remaining = file->bufferSize;
   }
@@ -237,7 +244,11 @@ std::string_view collectLine(TextFile* file) {
     } else {
       inBuffer = false;
       unsigned char unit[4];
-      if (bufferedRead(file, unit, kSize) < kSize) return gathered;  // a partial unit is dropped
+      int64_t got = bufferedRead(file, unit, kSize);
+      if (got < kSize) {
+        giveBack(file, got);  // a partial unit is no part of a line
+        return gathered;
+      }
       terminator = unitValue<kSize, kBigEndian>(unit);
       if (!endsLine(terminator)) {
         gathered.append(reinterpret_cast<const char*>(unit), kSize);
@@ -297,10 +308,35 @@ TextFile* adoptForWriting(os::FileHandle handle) {
   return registerHandle(handle);
 }
 
+TextFile* openForReadingExclusively(std::u16string_view name) {
+  const std::string path = toSystemPath(name);
+  // The file the name names may change while this run waits; a few rounds
+  // settle it unless another program keeps replacing it.
+  for (int round = 0; round < 100; ++round) {
+    TextFile* file = openForReading(name);
+    if (!file) return nullptr;
+    os::FileHandle handle;
+    {
+      RunLock lock;
+      handle = file->handle;
+    }
+    // Waited for outside the run lock, so that a signal can end the wait.
+    bool locked = os::lockExclusive(handle);
+    RunLock lock;
+    if (!locked || os::namesFile(path, handle)) {
+      if (!os::stampOf(handle, &file->stampAtOpen)) file->readFailed = true;
+      return file;
+    }
+    closeFile(file);
+  }
+  return nullptr;
+}
+
 TextFormat readFormat(TextFile* file) {
   RunLock lock;
   if (!isOpen(file)) return TextFormat::Ansi;
   int64_t start = position(file);
+  if (start < 0) return TextFormat::Ansi;
   unsigned char head[4] = {};
   int64_t got = bufferedRead(file, head, 4);
   // The order matters: FF FE 00 00 must win over FF FE.
@@ -319,14 +355,15 @@ TextFormat readFormat(TextFile* file) {
   return found;
 }
 
-bool atEnd(TextFile* file) {
+bool atEnd(TextFile* file, TextFormat format) {
   RunLock lock;
   if (!isOpen(file) || file->readFailed) return true;
-  if (file->buffer && file->mode == FileMode::Reading && file->remaining > 0) return false;
-  unsigned char probe;
-  if (bufferedRead(file, &probe, 1) < 1) return true;
-  giveBack(file, 1);
-  return false;
+  int unit = unitSize(format);
+  if (file->buffer && file->mode == FileMode::Reading && file->remaining >= unit) return false;
+  unsigned char probe[4];
+  int64_t got = bufferedRead(file, probe, unit);
+  giveBack(file, got);
+  return got < unit;
 }
 
 void readLine(TextFile* file, TextFormat format, std::u16string* line) {
@@ -385,6 +422,13 @@ void writeRawLine(TextFile* file, std::string_view raw, TextFormat format) {
   bufferedWrite(file, raw.data(), static_cast<int64_t>(raw.size()));
   std::string_view end = lineEndBytes(format);
   bufferedWrite(file, end.data(), static_cast<int64_t>(end.size()));
+}
+
+bool flushBuffer(TextFile* file) {
+  RunLock lock;
+  if (!isOpen(file)) return false;
+  writePending(file);
+  return !file->writeFailed;
 }
 
 bool flushToDisk(TextFile* file) {

@@ -30,6 +30,9 @@ struct TextFile {
   bool readFailed = false;
   bool writeFailed = false;
   std::string lineBytes;  // reused by readLine and writeLine
+  // The file as it was when the run took it over; a replacement checks that
+  // nobody has changed it since.
+  os::FileStamp stampAtOpen;
 };
 
 // Both return null when the system refuses or the path is not a regular file.
@@ -38,19 +41,25 @@ TextFile* createForWriting(std::u16string_view name);
 // Takes over an already open handle for writing (a fresh temporary file).
 TextFile* adoptForWriting(os::FileHandle handle);
 
+// Opens name for reading and waits until no other run of the tool holds it.
+// If another run replaced the file meanwhile, the new file is opened: a run
+// that waited reads the file anew. The lock lasts until the file is closed.
+TextFile* openForReadingExclusively(std::u16string_view name);
+
 // Detects the byte-order mark at the current position and steps over it.
 TextFormat readFormat(TextFile* file);
 
-// True when no further byte can be read (or reading has failed).
-bool atEnd(TextFile* file);
+// True when no further whole unit of format can be read (or reading has
+// failed). Bytes of a partial unit at the very end are no line: they are
+// left for readBytes.
+bool atEnd(TextFile* file, TextFormat format);
 
 // Reads the next line, without its line end (CR LF, LF, CR or a zero unit),
 // into *line.
 void readLine(TextFile* file, TextFormat format, std::u16string* line);
 
 // The same line as its raw bytes in the file's encoding: whole units, without
-// the line end. Cheaper than readLine when the line may go back unchanged.
-// The view is valid until the next call on file.
+// the line end. The view is valid until the next call on file.
 std::string_view readLineBytes(TextFile* file, TextFormat format);
 
 void writeFormat(TextFile* file, TextFormat format);
@@ -59,6 +68,9 @@ void writeLine(TextFile* file, std::u16string_view text, TextFormat format);
 
 // Writes bytes already encoded in format, then CR LF in format.
 void writeRawLine(TextFile* file, std::string_view raw, TextFormat format);
+
+// Writes out buffered output. False if any write to this file has failed so far.
+bool flushBuffer(TextFile* file);
 
 // Writes out buffered output and forces it to the disk. False if any write to
 // this file has failed so far.
@@ -69,7 +81,8 @@ bool flushToDisk(TextFile* file);
 bool closeFile(TextFile* file);
 void closeAllFiles();
 
-// Logical position: where the next read or write takes effect.
+// Logical position: where the next read or write takes effect. A seek that
+// fails is recorded as a read failure.
 int64_t filePosition(TextFile* file);
 void seekFile(TextFile* file, int64_t position);
 

@@ -6,8 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "app/line_text.h"
-#include "app/rewrite_pass.h"
-#include "app/scan_pass.h"
+#include "app/driver.h"
 #include "runtime/text_codec.h"
 #include "tests/test_support.h"
 
@@ -34,9 +33,9 @@ std::u16string randomLine(std::mt19937& random) {
 
 TEST(LineShortcuts, PreChecksAgreeWithThePatterns) {
   initPatterns();
-  Pattern reference = createPattern(u"_Procedure([0-9])+", kCaseInsensitive);
-  Pattern label = createPattern(u"^( )*_Procedure([0-9])+:.*", kCaseInsensitive);
-  Pattern invocation = createPattern(u"^( )*MP([0-9])+", kCaseInsensitive);
+  Pattern reference = createPattern(kReferencePattern, kCaseInsensitive);
+  Pattern label = createPattern(kLabelPattern, kCaseInsensitive);
+  Pattern invocation = createPattern(kInvocationPattern, kCaseInsensitive);
   std::mt19937 random(7);
   int references = 0, labels = 0, invocations = 0;
   for (int i = 0; i < 200000; ++i) {
@@ -123,8 +122,7 @@ TEST(LineShortcuts, WholeRunsGiveTheSameBytesWithAndWithout) {
       writeBytes(dir.file("Velmarin.asm"), input);
       ProcedureTable table(512);
       std::string console = captureOutput([&] {
-        ScanPass(path, table);
-        RewritePass(path, table);
+        runPasses(path, table);
       });
       results[shortcuts] = console + readBytes(dir.file("Velmarin.asm"));
     }

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/scan_pass.h"
+#include "app/driver.h"
 #include "runtime/os.h"
 #include "runtime/pattern.h"
 #include "runtime/text_file.h"
@@ -25,9 +25,11 @@ class RewritePassTest : public testing::Test {
     return runOnFile();
   }
 
+  // Both passes; returns what the rewrite printed (all after the scan's line).
   std::string runOnFile() {
-    captureOutput([&] { ScanPass(utf16(path()), table); });
-    return captureOutput([&] { RewritePass(utf16(path()), table); });
+    std::string printed = captureOutput([&] { runPasses(utf16(path()), table); });
+    size_t scanLineEnd = printed.find(std::string("\r\0\n\0", 4));
+    return scanLineEnd == std::string::npos ? printed : printed.substr(scanLineEnd + 4);
   }
 
   std::string summary(int removed, int total) {
@@ -130,9 +132,8 @@ TEST_F(RewritePassTest, AFailedWriteAnywhereKeepsTheFileAndSaysSo) {
   const std::string failed = consoleBytes({"File '" + path() + "' could not be written."});
   for (int failing = 1;; ++failing) {
     writeBytes(path(), original);
-    captureOutput([&] { ScanPass(utf16(path()), table); });
     os::failNthFileChange(failing);
-    std::string printed = captureOutput([&] { RewritePass(utf16(path()), table); });
+    std::string printed = runOnFile();
     int64_t changes = os::fileChangeCount();
     os::failNthFileChange(0);
     EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"Velmarin.asm"});
@@ -147,7 +148,7 @@ TEST_F(RewritePassTest, AFailedWriteAnywhereKeepsTheFileAndSaysSo) {
 }
 
 TEST_F(RewritePassTest, MissingFile) {
-  EXPECT_EQ(captureOutput([&] { RewritePass(u"absent.asm", table); }),
+  EXPECT_EQ(captureOutput([&] { RewritePass(u"absent.asm", nullptr, table); }),
             consoleBytes({"File 'absent.asm' not found."}));
   EXPECT_FALSE(fileExists(dir.file("absent.asm")));
 }

@@ -18,7 +18,11 @@ class ScanPassTest : public testing::Test {
   // Scans content (UTF-8 text) and returns what it printed.
   std::string scan(const std::string& content) {
     writeBytes(dir.file("Velmarin.asm"), content);
-    return captureOutput([&] { ScanPass(utf16(dir.file("Velmarin.asm")), table); });
+    std::u16string name = utf16(dir.file("Velmarin.asm"));
+    TextFile* file = openForReading(name);
+    std::string printed = captureOutput([&] { ScanPass(name, file, table); });
+    closeFile(file);
+    return printed;
   }
 
   bool has(const std::u16string& key) const {
@@ -125,7 +129,7 @@ TEST_F(ScanPassTest, NestedAndUnclosedBlocks) {
 TEST_F(ScanPassTest, MissingFilePrintsTheNotFoundLineAndEmptiesTheTable) {
   entryFor(table, u"_Procedure1");
   std::string printed =
-      captureOutput([&] { ScanPass(u"no such file.asm", table); });
+      captureOutput([&] { ScanPass(u"no such file.asm", nullptr, table); });
   EXPECT_EQ(printed, consoleBytes({"File 'no such file.asm' not found."}));
   EXPECT_TRUE(table.entries.empty());
 }

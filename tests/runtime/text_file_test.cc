@@ -13,18 +13,21 @@ namespace {
 struct ReadResult {
   TextFormat format;
   std::vector<std::u16string> lines;
+  std::string rest;  // what is left after the last line: a partial unit
 };
 
 ReadResult readAll(const std::string& path) {
-  ReadResult result{TextFormat::Ansi, {}};
+  ReadResult result{TextFormat::Ansi, {}, {}};
   TextFile* file = openForReading(utf16(path));
   if (!file) return result;
   result.format = readFormat(file);
   std::u16string line;
-  while (!atEnd(file)) {
+  while (!atEnd(file, result.format)) {
     readLine(file, result.format, &line);
     result.lines.push_back(line);
   }
+  char rest[8];
+  result.rest.assign(rest, readBytes(file, rest, sizeof rest));
   EXPECT_TRUE(closeFile(file));
   return result;
 }
@@ -100,20 +103,29 @@ TEST(ReadLine, WideFormatsSplitOnUnitsOnly) {
   }
 }
 
-TEST(ReadLine, PartialUnitAtTheEnd) {
-  // A stray byte behind a line end or the mark is one more, empty line; behind
-  // text it is dropped.
-  EXPECT_EQ(readBytesAsText("\xFF\xFE" "A" + kNul + "\n" + kNul + "z").lines,
-            (Lines{u"A", u""}));
-  EXPECT_EQ(readBytesAsText("\xFF\xFE" "z").lines, (Lines{u""}));
-  EXPECT_EQ(readBytesAsText("\xFF\xFE" "A" + kNul + "z").lines, (Lines{u"A"}));
-  EXPECT_EQ(readBytesAsText("\xFF\xFE" "A" + kNul + "\r" + kNul + "z").lines,
-            (Lines{u"A", u""}));
+TEST(ReadLine, PartialUnitAtTheEndIsNoLineAndIsLeftUnread) {
+  // Behind a line end, behind text, behind a CR and behind the mark alike.
+  struct Case {
+    std::string bytes;
+    Lines lines;
+    std::string rest;
+  };
   const std::string wideA = "A" + kNul + kNul + kNul;
   const std::string wideLineFeed = "\n" + kNul + kNul + kNul;
-  EXPECT_EQ(readBytesAsText("\xFF\xFE" + kNul + kNul + wideA + wideLineFeed + "z\n").lines,
-            (Lines{u"A", u""}));
-  EXPECT_EQ(readBytesAsText("\xFF\xFE" + kNul + kNul + wideA + "\n" + kNul).lines, Lines{u"A"});
+  const Case cases[] = {
+      {"\xFF\xFE" "A" + kNul + "\n" + kNul + "z", {u"A"}, "z"},
+      {"\xFF\xFE" "z", {}, "z"},
+      {"\xFF\xFE" "A" + kNul + "z", {u"A"}, "z"},
+      {"\xFF\xFE" "A" + kNul + "\r" + kNul + "z", {u"A"}, "z"},
+      {"\xFF\xFE" + kNul + kNul + wideA + wideLineFeed + "z\n", {u"A"}, "z\n"},
+      {"\xFF\xFE" + kNul + kNul + wideA + "\n" + kNul, {u"A"}, "\n" + kNul},
+      {"\xFF\xFE" + kNul + kNul + "A" + kNul + kNul, {}, "A" + kNul + kNul},
+  };
+  for (const Case& c : cases) {
+    ReadResult result = readBytesAsText(c.bytes);
+    EXPECT_EQ(result.lines, c.lines) << testing::PrintToString(c.bytes);
+    EXPECT_EQ(result.rest, c.rest) << testing::PrintToString(c.bytes);
+  }
 }
 
 TEST(ReadLine, LongLinesAndLinesAcrossBufferBoundaries) {
