@@ -1,5 +1,6 @@
 // Micro-benchmarks of the hot paths: line reading per format, the pattern
-// service on typical lines, both passes per kind of line, and the marking.
+// service on typical lines, both passes per kind of line, one label in many
+// blocks, and the marking.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -82,17 +83,19 @@ BENCHMARK_CAPTURE(BM_Pattern, extract_two_references, kReferencePattern,
                   u" dq _Procedure12, _Procedure3456", true);
 BENCHMARK_CAPTURE(BM_Pattern, extract_invocation, kInvocationPattern, u"MP1234", true);
 
+void scanScratchFile(ProcedureTable& table) {
+  TextFile* file = openForReading(widen(scratchFile()));
+  ScanPass(widen(scratchFile()), file, table);
+  closeFile(file);
+}
+
 // One pass over kLines lines of one kind.
 void BM_ScanLine(benchmark::State& state, const char16_t* line) {
   initPatterns();
   writeFile(repeatedLine(TextFormat::Ansi, line));
   ProcedureTable table(512);
   QuietOutput quiet;
-  for (auto _ : state) {
-    TextFile* file = openForReading(widen(scratchFile()));
-    ScanPass(widen(scratchFile()), file, table);
-    closeFile(file);
-  }
+  for (auto _ : state) scanScratchFile(table);
   state.SetItemsProcessed(state.iterations() * kLines);
 }
 BENCHMARK_CAPTURE(BM_ScanLine, code, u" mov rax, qword [rbp-8]")->Unit(benchmark::kMillisecond);
@@ -100,6 +103,25 @@ BENCHMARK_CAPTURE(BM_ScanLine, comment, u"; loop body")->Unit(benchmark::kMillis
 BENCHMARK_CAPTURE(BM_ScanLine, reference, u" call _Procedure1234")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_ScanLine, label, u"_Procedure1234:")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_ScanLine, macro_start, u"macro MP1234{")->Unit(benchmark::kMillisecond);
+
+// One label that names block after block, each block with a reference of its
+// own: the set of that label grows with every block, and a block end must not
+// cost time in the whole set.
+void BM_ScanOneLabelInManyBlocks(benchmark::State& state) {
+  initPatterns();
+  const int blocks = static_cast<int>(state.range(0));
+  std::string bytes;
+  for (int i = 0; i < blocks; ++i)
+    bytes += "macro MP1{\r\n_Procedure1:\r\n ; block " + std::to_string(i) +
+             " of the same label\r\n call _Procedure" + std::to_string(i + 2) + "\r\n}\r\n";
+  writeFile(bytes);
+  ProcedureTable table(512);
+  QuietOutput quiet;
+  for (auto _ : state) scanScratchFile(table);
+  state.SetItemsProcessed(state.iterations() * blocks);
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
+}
+BENCHMARK(BM_ScanOneLabelInManyBlocks)->Arg(80000)->Unit(benchmark::kMillisecond);
 
 void BM_RewriteLine(benchmark::State& state, const char16_t* line) {
   initPatterns();

@@ -142,10 +142,13 @@ void pauseBriefly();
 // Test seams. The nth data-changing file call from now on (write, sync,
 // metadata copy, naming, replace) fails as a full disk would; 0 disables.
 // fileChangeCount tells how many such calls happened since the last reset.
-// failNthOpen does the same for opens of an existing file for reading.
+// failNthOpen does the same for opens of an existing file for reading, and
+// failNthSeek for moves of the position (as an I/O error would).
 void failNthFileChange(int64_t n);
 int64_t fileChangeCount();
 void failNthOpen(int64_t n);
+void failNthSeek(int64_t n);
+int64_t seekCount();
 
 }  // namespace os
 

@@ -28,31 +28,29 @@
 namespace os {
 namespace {
 
-std::atomic<int64_t> g_fileChanges{0};
-std::atomic<int64_t> g_failAt{0};
-std::atomic<int64_t> g_opens{0};
-std::atomic<int64_t> g_failOpenAt{0};
+// A test seam: counts calls of one kind and fails the chosen one with error.
+struct FailureSeam {
+  std::atomic<int64_t> count{0};
+  std::atomic<int64_t> failAt{0};
+  int error;
 
-// Counts one data-changing call and says whether the test seam wants it to fail.
-bool injectedFailure() {
-  int64_t count = ++g_fileChanges;
-  int64_t failAt = g_failAt.load();
-  if (failAt != 0 && count == failAt) {
-    errno = ENOSPC;
+  bool fires() {
+    int64_t now = ++count;
+    int64_t chosen = failAt.load();
+    if (chosen == 0 || now != chosen) return false;
+    errno = error;
     return true;
   }
-  return false;
-}
-
-bool injectedOpenFailure() {
-  int64_t count = ++g_opens;
-  int64_t failAt = g_failOpenAt.load();
-  if (failAt != 0 && count == failAt) {
-    errno = ENFILE;
-    return true;
+  void reset(int64_t n) {
+    count = 0;
+    failAt = n;
   }
-  return false;
-}
+};
+FailureSeam g_fileChanges{.error = ENOSPC};  // as a full disk would
+FailureSeam g_opens{.error = ENFILE};
+FailureSeam g_seeks{.error = EIO};
+
+bool injectedFailure() { return g_fileChanges.fires(); }
 
 bool isRegularHandle(int fd) {
   struct stat facts;
@@ -227,7 +225,7 @@ void installPlainHandlers() {
 }  // namespace
 
 FileHandle openExistingForReading(const std::string& path) {
-  if (injectedOpenFailure()) return kNoFile;
+  if (g_opens.fires()) return kNoFile;
   return openRegular(path, O_RDONLY);
 }
 
@@ -271,6 +269,7 @@ bool writeFully(FileHandle file, const void* source, int64_t n) {
 }
 
 int64_t seek(FileHandle file, int64_t offset, SeekFrom whence) {
+  if (g_seeks.fires()) return -1;
   int how = whence == SeekFrom::Start ? SEEK_SET
             : whence == SeekFrom::Current ? SEEK_CUR : SEEK_END;
   return lseek(file, offset, how);
@@ -570,16 +569,13 @@ void endBySignal(EndSignal signal) {
   for (;;) pause();
 }
 
-void failNthFileChange(int64_t n) {
-  g_fileChanges = 0;
-  g_failAt = n;
-}
+void failNthFileChange(int64_t n) { g_fileChanges.reset(n); }
 
-int64_t fileChangeCount() { return g_fileChanges.load(); }
+int64_t fileChangeCount() { return g_fileChanges.count.load(); }
 
-void failNthOpen(int64_t n) {
-  g_opens = 0;
-  g_failOpenAt = n;
-}
+void failNthOpen(int64_t n) { g_opens.reset(n); }
+
+void failNthSeek(int64_t n) { g_seeks.reset(n); }
+int64_t seekCount() { return g_seeks.count.load(); }
 
 }  // namespace os

@@ -3,6 +3,7 @@
 #ifndef ORRINVALE_TESTS_TEST_SUPPORT_H_
 #define ORRINVALE_TESTS_TEST_SUPPORT_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,16 +20,34 @@ void writeBytes(const std::string& path, const std::string& bytes);
 bool fileExists(const std::string& path);
 std::vector<std::string> listDirectory(const std::string& path);
 
-// Runs the orrinvale binary in directory with arguments; stdout is captured
+// Runs the orrinvale binary in directory (any depth) with arguments; stdout is captured
 // (redirected, so in UTF-16LE).
 struct RunResult {
   int exitStatus = -1;   // exit code, or -1 when ended by a signal
   int signal = 0;
   std::string output;
 };
-// A nonzero addressSpaceLimit (bytes) caps the child's memory.
+// Limits for the child; 0 leaves one as it is. A user other than -1 is
+// switched to before the tool starts (needs root).
+struct ChildLimits {
+  long addressSpace = 0;  // bytes
+  long fileSize = 0;      // bytes
+  long openFiles = 0;
+  long stack = 0;         // bytes
+  long processes = 0;
+  int user = -1;
+};
 RunResult runTool(const std::string& directory, const std::vector<std::string>& args = {},
-                  long addressSpaceLimit = 0);
+                  const ChildLimits& limits = {});
+
+// Starts the tool in directory with its output discarded; returns its pid.
+int spawnTool(const std::string& directory, const ChildLimits& limits = {});
+// Waits for the child; returns its wait status.
+int waitFor(int pid);
+
+// A program of procedures blocks of about 2 KB each, every block referring to
+// the one at half its number; the main code calls callFromMain.
+std::string largeProgram(int procedures, int callFromMain = 1);
 
 // UTF-16LE bytes of the given ASCII console lines, each ending in CR LF.
 std::string consoleBytes(const std::vector<std::string>& lines);
@@ -37,8 +56,7 @@ std::vector<std::string> creditLines();
 // u"..." from an ASCII/UTF-8 std::string, for readable expectations.
 std::u16string utf16(const std::string& text);
 
-#endif  // ORRINVALE_TESTS_TEST_SUPPORT_H_
-
 // Runs body with the standard output sent to a file; returns what it printed.
-#include <functional>
 std::string captureOutput(const std::function<void()>& body);
+
+#endif  // ORRINVALE_TESTS_TEST_SUPPORT_H_

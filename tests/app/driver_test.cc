@@ -1,15 +1,10 @@
 // Whole-program runs of the real binary.
 #include "app/driver.h"
 
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <random>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -133,62 +128,6 @@ TEST(Driver, DirectoryThatRefusesNewFilesLeavesTheFileAndSaysSo) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(readBytes(dir.file("Velmarin.asm")), kProgram);
   EXPECT_EQ(listDirectory(dir.path).size(), 1u);
-}
-
-// A program of about 16 MB, so that a run lasts long enough to be interrupted.
-std::string largeProgram() {
-  std::string text;
-  for (int procedure = 1; procedure <= 8000; ++procedure) {
-    std::string n = std::to_string(procedure);
-    text += "macro MP" + n + "{\r\n_Procedure" + n + ":\r\n";
-    for (int line = 0; line < 60; ++line)
-      text += " mov rax, [_Procedure" + std::to_string(procedure / 2 + 1) + " + 8] ; filler\r\n";
-    text += "}\r\n";
-  }
-  text += "call _Procedure1\r\n";
-  for (int procedure = 1; procedure <= 8000; ++procedure)
-    text += "MP" + std::to_string(procedure) + "\r\n";
-  return text;
-}
-
-TEST(Driver, SignalsAtAnyMomentLeaveTheOldOrTheNewFile) {
-  const std::string original = largeProgram();
-  ScratchDir reference;
-  writeBytes(reference.file("Velmarin.asm"), original);
-  auto start = std::chrono::steady_clock::now();
-  ASSERT_EQ(runTool(reference.path).exitStatus, 0);
-  auto runTime = std::chrono::steady_clock::now() - start;
-  const std::string rewritten = readBytes(reference.file("Velmarin.asm"));
-  ASSERT_NE(rewritten, original);
-
-  std::mt19937 random(20261207);
-  const int signals[] = {SIGHUP, SIGINT, SIGTERM};
-  for (int attempt = 0; attempt < 15; ++attempt) {
-    ScratchDir dir;
-    writeBytes(dir.file("Velmarin.asm"), original);
-    int signal = signals[attempt % 3];
-    auto delay = std::chrono::duration_cast<std::chrono::microseconds>(runTime) *
-                 std::uniform_real_distribution<double>(0.0, 1.1)(random);
-    pid_t child = fork();
-    if (child == 0) {
-      int devNull = open("/dev/null", O_WRONLY);
-      dup2(devNull, STDOUT_FILENO);
-      if (chdir(dir.path.c_str()) != 0) _exit(127);
-      execl(ORRINVALE_BINARY, ORRINVALE_BINARY, nullptr);
-      _exit(127);
-    }
-    std::this_thread::sleep_for(delay);
-    kill(child, signal);
-    int status = 0;
-    waitpid(child, &status, 0);
-    bool endedBySignal = WIFSIGNALED(status) && WTERMSIG(status) == signal;
-    bool finished = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    EXPECT_TRUE(endedBySignal || finished) << attempt;
-    std::string after = readBytes(dir.file("Velmarin.asm"));
-    EXPECT_TRUE(after == original || after == rewritten)
-        << "attempt " << attempt << ": " << after.size() << " bytes";
-    EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"Velmarin.asm"}) << attempt;
-  }
 }
 
 }  // namespace

@@ -31,6 +31,29 @@ TEST(HostileInput, HundredMegabyteLineAndBinaryData) {
   EXPECT_EQ(after.find(hugeLine), after.size() - tail.size() - 2 - hugeLine.size());
 }
 
+// Runs of a hundred thousand and of three million digits, in labels,
+// references and invocations, under a stack of 256 KiB: each is taken whole,
+// and a short reference after a long one on the same line still counts.
+TEST(HostileInput, DigitRunsOfAnyLengthUnderASmallStack) {
+  for (size_t digits : {100000u, 3000000u}) {
+    ScratchDir dir;
+    const std::string n(digits, '9');
+    const std::string program =
+        "macro MP" + n + "{\r\n_Procedure" + n + ":\r\n call _Procedure5\r\n}\r\n"
+        "macro MP5{\r\n_Procedure5:\r\n}\r\nmacro MP6{\r\n_Procedure6:\r\n}\r\n"
+        "dq _Procedure" + n + ", _Procedure6\r\n";
+    writeBytes(dir.file("Velmarin.asm"), program + "MP" + n + "\r\nMP5\r\nMP6\r\nMP7\r\n");
+    RunResult result = runTool(dir.path, {}, {.stack = 256 << 10});
+    EXPECT_EQ(result.exitStatus, 0) << digits;
+    EXPECT_EQ(result.output, consoleBytes(withCredits({"Found 3 procedure macros.",
+                                                       "Removed 1 out of 4 used procedure macros."})))
+        << digits;
+    EXPECT_EQ(readBytes(dir.file("Velmarin.asm")),
+              program + "MP" + n + "\r\nMP5\r\nMP6\r\n; MP7; AUTOMATICALLY REMOVED\r\n")
+        << digits;
+  }
+}
+
 TEST(HostileInput, MillionProcedureChain) {
   ScratchDir dir;
   std::string text = "call _Procedure1\r\n";
@@ -52,7 +75,7 @@ TEST(HostileInput, RunningOutOfMemoryLeavesTheFileAlone) {
   ScratchDir dir;
   std::string text = "MP1\r\n" + std::string(200 << 20, 'y') + "\r\n";
   writeBytes(dir.file("Velmarin.asm"), text);
-  RunResult result = runTool(dir.path, {}, 160L << 20);
+  RunResult result = runTool(dir.path, {}, {.addressSpace = 160L << 20});
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.output,
             consoleBytes(withCredits({"File 'Velmarin.asm' could not be read."})));

@@ -107,6 +107,92 @@ TEST_F(RewritePassTest, EveryFormatComesBackInItsOwnEncoding) {
   EXPECT_EQ(readBytes(path()), "\x80\x81\xFF\r\n; MP1; AUTOMATICALLY REMOVED\r\n");
 }
 
+// Only the removed invocations and the line ends change. Bytes that are not
+// valid in the file's encoding come back as they were, in kept lines and
+// inside a comment alike, and a partial unit at the end stays the last bytes.
+TEST_F(RewritePassTest, EveryByteOutsideTheEditsStaysAsItWas) {
+  const std::string nul(1, '\0');
+  struct Case {
+    std::string in, out;
+  };
+  auto wide = [](TextFormat format, const std::u16string& text) {
+    std::string bytes;
+    encodeText(format, text, &bytes);
+    return bytes;
+  };
+  const std::string unit32Le = std::string("\x00\x00\x11\x00", 4);  // above 10FFFF
+  const std::string surrogate32Be = std::string("\x00\x00\xD8\x00", 4);
+  const TextFormat le32 = TextFormat::Utf32Le, be32 = TextFormat::Utf32Be;
+  const TextFormat le16 = TextFormat::Utf16Le;
+  const Case cases[] = {
+      // Malformed UTF-8 in a kept line and in a removed one; LF and CR alone; a NUL.
+      {"\xEF\xBB\xBF; \xE2\x82 \xC0\xAF\nMP2 \xFF\xFE\x80\rx" + nul + "y",
+       "\xEF\xBB\xBF; \xE2\x82 \xC0\xAF\r\n; MP2 \xFF\xFE\x80; AUTOMATICALLY REMOVED\r\nx\r\ny\r\n"},
+      // A stray Windows-1252 byte in a UTF-8 string literal.
+      {"\xEF\xBB\xBF db 'caf\xE9'\r\n", "\xEF\xBB\xBF db 'caf\xE9'\r\n"},
+      // UTF-32 units beyond Unicode and in the surrogate range.
+      {std::string(byteOrderMark(le32)) + unit32Le + wide(le32, u"\nMP2 ") + unit32Le,
+       std::string(byteOrderMark(le32)) + unit32Le + wide(le32, u"\r\n; MP2 ") + unit32Le +
+           wide(le32, u"; AUTOMATICALLY REMOVED\r\n")},
+      {std::string(byteOrderMark(be32)) + wide(be32, u"  MP2") + surrogate32Be + wide(be32, u"  "),
+       std::string(byteOrderMark(be32)) + wide(be32, u"; MP2") + surrogate32Be +
+           wide(be32, u"; AUTOMATICALLY REMOVED\r\n")},
+      // Partial units behind a line end, behind text, behind the mark, behind a removal.
+      {std::string(byteOrderMark(le16)) + wide(le16, u"A\n") + "z",
+       std::string(byteOrderMark(le16)) + wide(le16, u"A\r\n") + "z"},
+      {std::string(byteOrderMark(le16)) + wide(le16, u"A") + "z",
+       std::string(byteOrderMark(le16)) + wide(le16, u"A\r\n") + "z"},
+      {std::string(byteOrderMark(le16)) + "z", std::string(byteOrderMark(le16)) + "z"},
+      {std::string(byteOrderMark(le32)) + wide(le32, u"MP2") + "\n" + nul + nul,
+       std::string(byteOrderMark(le32)) + wide(le32, u"; MP2; AUTOMATICALLY REMOVED\r\n") +
+           "\n" + nul + nul},
+  };
+  for (const Case& c : cases) {
+    run(c.in);
+    EXPECT_EQ(readBytes(path()), c.out) << testing::PrintToString(c.in);
+    // And a second run leaves its own output exactly as it is.
+    runOnFile();
+    EXPECT_EQ(readBytes(path()), c.out) << testing::PrintToString(c.in);
+  }
+}
+
+// The rewrite acts on the file the scan read, or on nothing: a file that only
+// the rewrite could open would have every invocation judged on an empty table.
+TEST_F(RewritePassTest, WhatTheScanCouldNotOpenIsNotRewritten) {
+  writeBytes(path(), kProgram + "MP12\r\nMP7\r\n");
+  os::failNthOpen(1);
+  std::string printed = captureOutput([&] { runPasses(utf16(path()), table); });
+  os::failNthOpen(0);
+  const std::string notFound = "File '" + path() + "' not found.";
+  EXPECT_EQ(printed, consoleBytes({notFound, notFound}));
+  EXPECT_EQ(readBytes(path()), kProgram + "MP12\r\nMP7\r\n");
+}
+
+// A seek that fails would read on from the wrong place: over the mark, a
+// whole buffer of the file would be lost.
+TEST_F(RewritePassTest, AFailedSeekAnywhereKeepsTheFileAndSaysSo) {
+  std::string original = "\xEF\xBB\xBF" + kProgram;
+  while (original.size() < 3u * FileBufferSize) original += "MP12\r\n ; filler line\r\n";
+  const std::string name = "File '" + path() + "'";
+  const std::string unread = consoleBytes({name + " could not be read."});
+  const std::string unwritten = consoleBytes({name + " could not be written."});
+  for (int failing = 1;; ++failing) {
+    writeBytes(path(), original);
+    os::failNthSeek(failing);
+    std::string printed = captureOutput([&] { runPasses(utf16(path()), table); });
+    int64_t seeks = os::seekCount();
+    os::failNthSeek(0);
+    if (failing > seeks) {
+      EXPECT_NE(readBytes(path()), original);
+      EXPECT_GT(failing, 2);
+      break;
+    }
+    EXPECT_TRUE(printed == unread || printed.ends_with(unwritten)) << failing;
+    EXPECT_EQ(readBytes(path()), original) << failing;
+    EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"Velmarin.asm"}) << failing;
+  }
+}
+
 TEST_F(RewritePassTest, EmptyFilesAndBareMarks) {
   for (const std::string& bytes : {std::string(), std::string("\xEF\xBB\xBF"),
                                    std::string("\xFF\xFE")}) {

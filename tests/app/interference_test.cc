@@ -1,0 +1,229 @@
+// Whole-program runs while something else interferes: signals at any moment,
+// other programs and other runs writing the file, resource limits. Whatever
+// happens, the file holds complete content and no temporary file is left.
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <random>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "tests/test_support.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Names = std::vector<std::string>;
+
+std::vector<std::string> withCredits(std::vector<std::string> lines) {
+  std::vector<std::string> all = creditLines();
+  all.insert(all.end(), lines.begin(), lines.end());
+  return all;
+}
+
+// A program, what the tool makes of it, and how long that takes.
+struct Reference {
+  std::string original;
+  std::string rewritten;
+  Clock::duration runTime;
+};
+
+Reference referenceRun(const std::string& program) {
+  ScratchDir dir;
+  writeBytes(dir.file("Velmarin.asm"), program);
+  auto start = Clock::now();
+  EXPECT_EQ(runTool(dir.path).exitStatus, 0);
+  Reference reference{program, readBytes(dir.file("Velmarin.asm")), Clock::now() - start};
+  EXPECT_NE(reference.rewritten, reference.original);
+  return reference;
+}
+
+// A moment somewhere in a run of the given length, or just after it.
+Clock::duration randomMoment(std::mt19937& random, Clock::duration runTime) {
+  return std::chrono::duration_cast<Clock::duration>(
+      runTime * std::uniform_real_distribution<double>(0.0, 1.1)(random));
+}
+
+TEST(Interference, SignalsAtAnyMomentLeaveTheOldOrTheNewFile) {
+  const Reference reference = referenceRun(largeProgram(24000));  // about 50 MB
+  std::mt19937 random(20261207);
+  const int signals[] = {SIGHUP, SIGINT, SIGTERM, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGKILL};
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const int signal = signals[attempt % 8];
+    ScratchDir dir;
+    writeBytes(dir.file("Velmarin.asm"), reference.original);
+    int child = spawnTool(dir.path);
+    std::this_thread::sleep_for(randomMoment(random, reference.runTime));
+    kill(child, signal);
+    int status = waitFor(child);
+    bool endedBySignal = WIFSIGNALED(status) && WTERMSIG(status) == signal;
+    bool finished = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    EXPECT_TRUE(endedBySignal || finished) << "signal " << signal;
+    std::string after = readBytes(dir.file("Velmarin.asm"));
+    EXPECT_TRUE(after == reference.original || after == reference.rewritten)
+        << "signal " << signal << ": " << after.size() << " bytes";
+    // Nothing can clean up after a kill; the next run does.
+    if (signal == SIGKILL) runTool(dir.path);
+    EXPECT_EQ(listDirectory(dir.path), Names{"Velmarin.asm"}) << "signal " << signal;
+  }
+}
+
+// Where the signal thread cannot start (here: no processes left for the
+// user), plain handlers must still end the run cleanly.
+TEST(Interference, SignalsAreHeardWithoutTheSignalThread) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+  setenv("ASAN_OPTIONS", "detect_leaks=0", 1);  // the leak checker needs a thread too
+  const Reference reference = referenceRun(largeProgram(8000));
+  std::mt19937 random(7);
+  int endedBySignal = 0;
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGINT, SIGTERM, SIGHUP}) {
+    ScratchDir dir;
+    chmod(dir.path.c_str(), 0777);
+    writeBytes(dir.file("Velmarin.asm"), reference.original);
+    chmod(dir.file("Velmarin.asm").c_str(), 0666);
+    int child = spawnTool(dir.path, {.processes = 1, .user = 65534});
+    std::this_thread::sleep_for(randomMoment(random, reference.runTime));
+    kill(child, signal);
+    int status = waitFor(child);
+    bool ended = WIFSIGNALED(status) && WTERMSIG(status) == signal;
+    endedBySignal += ended;
+    EXPECT_TRUE(ended || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << status;
+    std::string after = readBytes(dir.file("Velmarin.asm"));
+    EXPECT_TRUE(after == reference.original || after == reference.rewritten);
+    EXPECT_EQ(listDirectory(dir.path), Names{"Velmarin.asm"});
+  }
+  // Most signals come during the run (a blocked signal would let every run finish).
+  EXPECT_GE(endedBySignal, 3);
+}
+
+// Another program puts a new version in place, or appends to the file, at
+// some moment of a run: its content is never lost, and never rewritten with
+// the verdicts of other content.
+TEST(Interference, AnotherProgramsContentIsNeverLost) {
+  const Reference first = referenceRun(largeProgram(8000, 1));
+  const Reference second = referenceRun(largeProgram(8000, 2));
+  const std::string appended = "; appended by another program\r\n";
+  std::mt19937 random(11);
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    bool replacing = attempt % 2 == 0;
+    ScratchDir dir;
+    const std::string path = dir.file("Velmarin.asm");
+    writeBytes(path, first.original);
+    writeBytes(dir.file("next"), second.original);
+    int child = spawnTool(dir.path);
+    std::this_thread::sleep_for(randomMoment(random, first.runTime));
+    if (replacing) {
+      rename(dir.file("next").c_str(), path.c_str());
+    } else {
+      FILE* file = fopen(path.c_str(), "ab");
+      fputs(appended.c_str(), file);
+      fclose(file);
+      unlink(dir.file("next").c_str());
+    }
+    EXPECT_EQ(waitFor(child), 0);
+    std::string after = readBytes(path);
+    if (replacing) {
+      EXPECT_TRUE(after == second.original || after == second.rewritten) << attempt;
+    } else {
+      EXPECT_TRUE(after == first.original + appended || after == first.rewritten + appended)
+          << attempt;
+    }
+    EXPECT_EQ(listDirectory(dir.path), Names{"Velmarin.asm"}) << attempt;
+  }
+}
+
+TEST(Interference, TwoRunsOnOneFileTakeTurns) {
+  const Reference reference = referenceRun(largeProgram(8000));
+  ScratchDir dir;
+  writeBytes(dir.file("Velmarin.asm"), reference.original);
+  RunResult results[2];
+  std::thread other([&] { results[1] = runTool(dir.path); });
+  results[0] = runTool(dir.path);
+  other.join();
+  // The run that waited read the first one's output and found nothing more.
+  const std::string found = "Found 8000 procedure macros.";
+  std::vector<std::string> summaries;
+  for (const RunResult& result : results) {
+    EXPECT_EQ(result.exitStatus, 0);
+    for (const char* summary : {"Removed 7999 out of 8000 used procedure macros.",
+                                "Removed 0 out of 1 used procedure macros."})
+      if (result.output == consoleBytes(withCredits({found, summary}))) summaries.push_back(summary);
+  }
+  std::sort(summaries.begin(), summaries.end());
+  EXPECT_EQ(summaries, (Names{"Removed 0 out of 1 used procedure macros.",
+                              "Removed 7999 out of 8000 used procedure macros."}));
+  EXPECT_EQ(readBytes(dir.file("Velmarin.asm")), reference.rewritten);
+}
+
+const std::string kSmallProgram =
+    "macro MP1{\r\n_Procedure1:\r\n}\r\nmacro MP2{\r\n_Procedure2:\r\n}\r\n"
+    "call _Procedure1\r\n";
+
+TEST(Interference, AFileSizeLimitIsAFailedWrite) {
+  ScratchDir dir;
+  std::string program = kSmallProgram;
+  while (program.size() < 200000) program += "MP1\r\nMP2\r\n";
+  writeBytes(dir.file("Velmarin.asm"), program);
+  RunResult result = runTool(dir.path, {}, {.fileSize = 100000});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.output, consoleBytes(withCredits({"Found 2 procedure macros.",
+                                                     "File 'Velmarin.asm' could not be written."})));
+  EXPECT_EQ(readBytes(dir.file("Velmarin.asm")), program);
+  EXPECT_EQ(listDirectory(dir.path), Names{"Velmarin.asm"});
+}
+
+// Too few handles is no read-only file: the user is told, at whichever step
+// the handles run out.
+TEST(Interference, RunningOutOfHandlesIsReported) {
+  const std::string program = kSmallProgram + "MP2\r\n";
+  const std::string written = consoleBytes(withCredits(
+      {"Found 2 procedure macros.", "Removed 1 out of 1 used procedure macros."}));
+  const std::string failed = consoleBytes(withCredits(
+      {"Found 2 procedure macros.", "File 'Velmarin.asm' could not be written."}));
+  int failures = 0;
+  for (long handles = 4; handles <= 10; ++handles) {
+    ScratchDir dir;
+    writeBytes(dir.file("Velmarin.asm"), program);
+    RunResult result = runTool(dir.path, {}, {.openFiles = handles});
+    EXPECT_TRUE(result.output == written || result.output == failed) << handles;
+    if (result.output == failed) {
+      ++failures;
+      EXPECT_EQ(readBytes(dir.file("Velmarin.asm")), program) << handles;
+    }
+    EXPECT_EQ(listDirectory(dir.path), Names{"Velmarin.asm"}) << handles;
+  }
+  EXPECT_GE(failures, 1);
+  EXPECT_LT(failures, 7);
+}
+
+TEST(Interference, WorkingDirectoryDeeperThanPathMax) {
+  ScratchDir dir;
+  const std::string step(200, 'd');
+  const int depth = 2 * PATH_MAX / (step.size() + 1);
+  std::string relative = step;
+  for (int i = 1; i < depth; ++i) relative += "/" + step;
+  // The shell goes there one step at a time: the whole path is too long for
+  // the system to take at once.
+  const std::string walk = "cd '" + dir.path + "' && for d in $(echo '" + relative +
+                           "' | tr '/' ' '); do mkdir -p \"$d\" && cd -P \"$d\" || exit 1; done && ";
+  ASSERT_EQ(system((walk + "printf 'call _Procedure1\\nMP1\\nMP2\\n' > Velmarin.asm").c_str()), 0);
+  RunResult result = runTool(dir.path + "/" + relative);
+  EXPECT_EQ(result.output, consoleBytes(withCredits({"Found 0 procedure macros.",
+                                                     "Removed 1 out of 2 used procedure macros."})));
+  EXPECT_EQ(system((walk + "printf 'call _Procedure1\\r\\nMP1\\r\\n; MP2; AUTOMATICALLY "
+                           "REMOVED\\r\\n' | cmp -s - Velmarin.asm && ls -A | wc -l | grep -qx 1")
+                       .c_str()),
+            0);
+  EXPECT_EQ(system(("rm -rf '" + dir.path + "/" + step + "'").c_str()), 0);
+}
+
+}  // namespace
