@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 packages=(cmake g++ make pkg-config libpcre3-dev libgtest-dev libbenchmark-dev
-          fasm qemu-user-static diffutils bc time)
+          fasm qemu-user-static diffutils bc time acl)
 
 install_missing() {
   local missing=()
