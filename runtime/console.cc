@@ -40,7 +40,7 @@ void printLine(std::u16string_view text) {
     if (os::standardOutputIsTerminal()) {
       encodeUtf8(text, &bytes);
       bytes += "\r\n";
-      if (os::writeStandardOutput(bytes.data(), static_cast<int64_t>(bytes.size()))) return;
+      if (os::writeTerminal(bytes)) return;
     }
     bytes = redirectedLineBytes(text);
   } catch (const std::bad_alloc&) {

@@ -9,10 +9,18 @@
 
 namespace os {
 
-using FileHandle = int;
-constexpr FileHandle kNoFile = -1;
-using DirectoryHandle = int;
-constexpr DirectoryHandle kNoDirectory = -1;
+// An open file, and a directory that names are resolved in. Opaque above this
+// layer: only the platform file knows what value holds.
+struct FileHandle {
+  intptr_t value = -1;
+  bool operator==(const FileHandle&) const = default;
+};
+inline constexpr FileHandle kNoFile{};
+struct DirectoryHandle {
+  intptr_t value = -1;
+  bool operator==(const DirectoryHandle&) const = default;
+};
+inline constexpr DirectoryHandle kNoDirectory{};
 
 // Opens an existing regular file read-only. Anything that is not a regular
 // file once symlinks are followed (directory, FIFO, device) is refused at once.
@@ -109,8 +117,10 @@ bool removeAt(DirectoryHandle directory, const char* name);
 // and that no process holds locked: leftovers of runs that were killed.
 void removeAbandoned(const FileLocation& location, const std::string& prefix);
 
-// Standard output.
+// Standard output. A terminal takes text (given as UTF-8; the platform
+// converts it as its console needs); anything else takes bytes as they are.
 bool standardOutputIsTerminal();
+bool writeTerminal(const std::string& utf8);
 bool writeStandardOutput(const void* bytes, int64_t n);
 
 // The signals after which the process must end. Hangup is the terminal going

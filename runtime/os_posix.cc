@@ -12,11 +12,11 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 #if defined(__linux__)
 #include <linux/membarrier.h>
+#include <sys/xattr.h>
 #endif
 
 #include <algorithm>
@@ -25,32 +25,30 @@
 #include <cstring>
 #include <vector>
 
+#include "runtime/os_seams.h"
+
 namespace os {
 namespace {
 
-// A test seam: counts calls of one kind and fails the chosen one with error.
-struct FailureSeam {
-  std::atomic<int64_t> count{0};
-  std::atomic<int64_t> failAt{0};
-  int error;
+// A directory held only to resolve names in; where O_PATH is missing, read
+// access to the directory is needed instead.
+#if defined(O_PATH)
+constexpr int kDirectoryOnly = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int kDirectoryOnly = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
 
-  bool fires() {
-    int64_t now = ++count;
-    int64_t chosen = failAt.load();
-    if (chosen == 0 || now != chosen) return false;
-    errno = error;
-    return true;
-  }
-  void reset(int64_t n) {
-    count = 0;
-    failAt = n;
-  }
-};
-FailureSeam g_fileChanges{.error = ENOSPC};  // as a full disk would
-FailureSeam g_opens{.error = ENFILE};
-FailureSeam g_seeks{.error = EIO};
+int fdOf(FileHandle file) { return static_cast<int>(file.value); }
+int fdOf(DirectoryHandle directory) { return static_cast<int>(directory.value); }
+FileHandle fileOf(int fd) { return FileHandle{fd < 0 ? -1 : fd}; }
 
-bool injectedFailure() { return g_fileChanges.fires(); }
+// The seams fail a call as the system would: a write as on a full disk, an
+// open as with no handles left, a seek as on an I/O error.
+bool injectedFailure() {
+  if (!seams::fileChangeFails()) return false;
+  errno = ENOSPC;
+  return true;
+}
 
 bool isRegularHandle(int fd) {
   struct stat facts;
@@ -61,11 +59,11 @@ bool isRegularHandle(int fd) {
 // is not a regular file, then restores blocking mode for the real work.
 int openRegularAt(int directory, const char* path, int flags) {
   int fd = openat(directory, path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (fd < 0) return kNoFile;
+  if (fd < 0) return -1;
   if (!isRegularHandle(fd)) {
     close(fd);
     errno = EINVAL;
-    return kNoFile;
+    return -1;
   }
   int current = fcntl(fd, F_GETFL);
   if (current >= 0) fcntl(fd, F_SETFL, current & ~O_NONBLOCK);
@@ -119,6 +117,7 @@ std::string uniqueSuffix() {
 
 bool takeLockNow(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0; }
 
+#if defined(__linux__)
 // Group bits that give the owning group no more than its access control
 // list entry did; the list is the kernel's extended-attribute form.
 uint32_t groupBitsFromAcl(const std::string& acl, uint32_t mode) {
@@ -162,6 +161,8 @@ bool attributeNames(int fd, std::string* names) {
   }
   return false;
 }
+
+#endif  // __linux__
 
 int toSignalNumber(EndSignal signal) {
   switch (signal) {
@@ -225,19 +226,22 @@ void installPlainHandlers() {
 }  // namespace
 
 FileHandle openExistingForReading(const std::string& path) {
-  if (g_opens.fires()) return kNoFile;
-  return openRegular(path, O_RDONLY);
+  if (seams::openFails()) {
+    errno = ENFILE;
+    return kNoFile;
+  }
+  return fileOf(openRegular(path, O_RDONLY));
 }
 
 FileHandle createOrTruncate(const std::string& path) {
   int fd = openRegular(path, O_RDWR | O_CREAT);
-  if (fd == kNoFile) fd = openRegular(path, O_WRONLY);
-  if (fd == kNoFile) return kNoFile;
+  if (fd < 0) fd = openRegular(path, O_WRONLY);
+  if (fd < 0) return kNoFile;
   if (ftruncate(fd, 0) != 0) {
     close(fd);
     return kNoFile;
   }
-  return fd;
+  return fileOf(fd);
 }
 
 int64_t readFully(FileHandle file, void* destination, int64_t n) {
@@ -245,7 +249,7 @@ int64_t readFully(FileHandle file, void* destination, int64_t n) {
   int64_t done = 0;
   while (done < n) {
     size_t chunk = static_cast<size_t>(std::min<int64_t>(n - done, INT_MAX));
-    ssize_t got = read(file, out + done, chunk);
+    ssize_t got = read(fdOf(file), out + done, chunk);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return -1;
     if (got == 0) break;
@@ -259,7 +263,7 @@ bool writeFully(FileHandle file, const void* source, int64_t n) {
   const char* in = static_cast<const char*>(source);
   while (n > 0) {
     size_t chunk = static_cast<size_t>(std::min<int64_t>(n, INT_MAX));
-    ssize_t put = write(file, in, chunk);
+    ssize_t put = write(fdOf(file), in, chunk);
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) return false;  // EFBIG past a file-size limit lands here
     in += put;
@@ -269,42 +273,45 @@ bool writeFully(FileHandle file, const void* source, int64_t n) {
 }
 
 int64_t seek(FileHandle file, int64_t offset, SeekFrom whence) {
-  if (g_seeks.fires()) return -1;
+  if (seams::seekFails()) {
+    errno = EIO;
+    return -1;
+  }
   int how = whence == SeekFrom::Start ? SEEK_SET
             : whence == SeekFrom::Current ? SEEK_CUR : SEEK_END;
-  return lseek(file, offset, how);
+  return lseek(fdOf(file), offset, how);
 }
 
 bool syncFile(FileHandle file) {
   if (injectedFailure()) return false;
-  return fsync(file) == 0;
+  return fsync(fdOf(file)) == 0;
 }
 
-bool closeHandle(FileHandle file) { return close(file) == 0; }
+bool closeHandle(FileHandle file) { return close(fdOf(file)) == 0; }
 
 bool stampOf(FileHandle file, FileStamp* stamp) {
   struct stat info;
-  if (fstat(file, &info) != 0) return false;
+  if (fstat(fdOf(file), &info) != 0) return false;
   *stamp = toStamp(info);
   return true;
 }
 
 bool namesFile(const std::string& path, FileHandle file) {
   struct stat named, open;
-  return stat(path.c_str(), &named) == 0 && fstat(file, &open) == 0 &&
+  return stat(path.c_str(), &named) == 0 && fstat(fdOf(file), &open) == 0 &&
          named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
 
 bool lockExclusive(FileHandle file) {
   for (;;) {
-    if (flock(file, LOCK_EX) == 0) return true;
+    if (flock(fdOf(file), LOCK_EX) == 0) return true;
     if (errno != EINTR) return false;
   }
 }
 
 bool locate(const std::string& path, FileLocation* location) {
   release(location);
-  int directory = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  int directory = open(".", kDirectoryOnly);
   std::string name = path;
   constexpr int kMaxLinks = 40;  // as the kernel allows
   for (int link = 0; directory >= 0 && link <= kMaxLinks; ++link) {
@@ -312,7 +319,7 @@ bool locate(const std::string& path, FileLocation* location) {
     if (slash != std::string::npos) {
       // An absolute directory part ignores the handle, as openat does.
       std::string part = slash == 0 ? "/" : name.substr(0, slash);
-      int next = openat(directory, part.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      int next = openat(directory, part.c_str(), kDirectoryOnly);
       close(directory);
       directory = next;
       name.erase(0, slash + 1);
@@ -322,7 +329,7 @@ bool locate(const std::string& path, FileLocation* location) {
     std::string target;
     if (!readLinkAt(directory, name, &target)) {
       if (errno != EINVAL) break;  // missing, or not readable
-      location->directory = directory;
+      location->directory = DirectoryHandle{directory};
       location->name = name;
       return true;
     }
@@ -333,14 +340,14 @@ bool locate(const std::string& path, FileLocation* location) {
 }
 
 void release(FileLocation* location) {
-  if (location->directory != kNoDirectory) close(location->directory);
+  if (location->directory != kNoDirectory) close(fdOf(location->directory));
   location->directory = kNoDirectory;
   location->name.clear();
 }
 
 bool stampAt(const FileLocation& location, FileStamp* stamp) {
   struct stat info;
-  if (fstatat(location.directory, location.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+  if (fstatat(fdOf(location.directory), location.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
     return false;
   *stamp = toStamp(info);
   return true;
@@ -348,10 +355,10 @@ bool stampAt(const FileLocation& location, FileStamp* stamp) {
 
 Access writeAccess(const FileLocation& location) {
   struct stat info;
-  if (fstatat(location.directory, location.name.c_str(), &info, 0) != 0) return Access::Failed;
+  if (fstatat(fdOf(location.directory), location.name.c_str(), &info, 0) != 0) return Access::Failed;
   if ((info.st_mode & 0222) == 0) return Access::Denied;
-  int fd = openRegularAt(location.directory, location.name.c_str(), O_WRONLY);
-  if (fd != kNoFile) {
+  int fd = openRegularAt(fdOf(location.directory), location.name.c_str(), O_WRONLY);
+  if (fd >= 0) {
     close(fd);
     return Access::Allowed;
   }
@@ -364,23 +371,23 @@ Access writeAccess(const FileLocation& location) {
 bool createTemporary(const FileLocation& location, const std::string& prefix,
                      TemporaryFile* temporary) {
   temporary->name.clear();
-#if defined(O_TMPFILE)
+#if defined(O_TMPFILE) && defined(__linux__)
   // Unnamed, a file that a kill leaves behind is gone with the last handle.
-  int fd = openat(location.directory, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  int fd = openat(fdOf(location.directory), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd >= 0) {
     takeLockNow(fd);
-    temporary->handle = fd;
+    temporary->handle = fileOf(fd);
     return true;
   }
 #endif
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string name = prefix + uniqueSuffix();
-    int named = openat(location.directory, name.c_str(),
+    int named = openat(fdOf(location.directory), name.c_str(),
                        O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (named < 0 && errno == EEXIST) continue;
     if (named < 0) return false;
     takeLockNow(named);
-    temporary->handle = named;
+    temporary->handle = fileOf(named);
     temporary->name = name;
     return true;
   }
@@ -391,37 +398,44 @@ bool nameTemporary(const FileLocation& location, const std::string& prefix,
                    TemporaryFile* temporary) {
   if (!temporary->name.empty()) return true;
   if (injectedFailure()) return false;
-  std::string self = "/proc/self/fd/" + std::to_string(temporary->handle);
+#if !defined(__linux__)
+  (void)location, (void)prefix;
+  return false;  // an unnamed file is made only where it can be linked
+#else
+  std::string self = "/proc/self/fd/" + std::to_string(temporary->handle.value);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string name = prefix + uniqueSuffix();
-    int linked = linkat(AT_FDCWD, self.c_str(), location.directory, name.c_str(),
+    int linked = linkat(AT_FDCWD, self.c_str(), fdOf(location.directory), name.c_str(),
                         AT_SYMLINK_FOLLOW);
     // Without /proc, a privileged process can link the handle itself.
     if (linked != 0 && errno == ENOENT)
-      linked = linkat(temporary->handle, "", location.directory, name.c_str(), AT_EMPTY_PATH);
+      linked = linkat(fdOf(temporary->handle), "", fdOf(location.directory), name.c_str(), AT_EMPTY_PATH);
     if (linked != 0 && errno == EEXIST) continue;
     if (linked != 0) return false;
     temporary->name = name;
     return true;
   }
   return false;
+#endif
 }
 
 bool copyMetadata(FileHandle source, FileHandle destination) {
   if (injectedFailure()) return false;
   struct stat info;
-  if (fstat(source, &info) != 0) return false;
+  const int from = fdOf(source), to = fdOf(destination);
+  if (fstat(from, &info) != 0) return false;
   // Not every user may give a file away; keeping the group alone is the next best.
-  if (fchown(destination, info.st_uid, info.st_gid) != 0)
-    (void)!fchown(destination, static_cast<uid_t>(-1), info.st_gid);
+  if (fchown(to, info.st_uid, info.st_gid) != 0)
+    (void)!fchown(to, static_cast<uid_t>(-1), info.st_gid);
   uint32_t mode = info.st_mode & 07777;
+#if defined(__linux__)
   std::string names;
-  if (!attributeNames(source, &names)) return false;
+  if (!attributeNames(from, &names)) return false;
   for (size_t at = 0; at < names.size(); at += strlen(names.c_str() + at) + 1) {
     const char* name = names.c_str() + at;
     std::string value;
-    if (!readAttribute(source, name, &value)) continue;  // removed meanwhile
-    if (fsetxattr(destination, name, value.data(), value.size(), 0) == 0) continue;
+    if (!readAttribute(from, name, &value)) continue;  // removed meanwhile
+    if (fsetxattr(to, name, value.data(), value.size(), 0) == 0) continue;
     if (strcmp(name, "system.posix_acl_access") == 0) {
       mode = groupBitsFromAcl(value, mode);
     } else if (strncmp(name, "user.", 5) == 0) {
@@ -430,17 +444,18 @@ bool copyMetadata(FileHandle source, FileHandle destination) {
     // Security labels and trusted attributes that this user may not set are
     // the system's to give; the new file gets its default ones.
   }
+#endif
   // Last, since a write or a change of owner clears the set-id bits.
-  return fchmod(destination, mode) == 0;
+  return fchmod(to, mode) == 0;
 }
 
 bool replaceWith(const FileLocation& location, const std::string& name) {
   if (injectedFailure()) return false;
-  if (renameat(location.directory, name.c_str(), location.directory, location.name.c_str()) != 0)
+  if (renameat(fdOf(location.directory), name.c_str(), fdOf(location.directory), location.name.c_str()) != 0)
     return false;
   // The new name lives in the directory; without this a crash may bring back
   // the old one. Some file systems refuse to sync a directory: no harm then.
-  int fd = openat(location.directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = openat(fdOf(location.directory), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd >= 0) {
     fsync(fd);
     close(fd);
@@ -449,11 +464,11 @@ bool replaceWith(const FileLocation& location, const std::string& name) {
 }
 
 bool removeAt(DirectoryHandle directory, const char* name) {
-  return unlinkat(directory, name, 0) == 0;
+  return unlinkat(fdOf(directory), name, 0) == 0;
 }
 
 void removeAbandoned(const FileLocation& location, const std::string& prefix) {
-  int listing = openat(location.directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int listing = openat(fdOf(location.directory), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (listing < 0) return;
   DIR* entries = fdopendir(listing);
   if (!entries) {
@@ -466,15 +481,19 @@ void removeAbandoned(const FileLocation& location, const std::string& prefix) {
       candidates.push_back(entry->d_name);
   closedir(entries);
   for (const std::string& name : candidates) {
-    int fd = openRegularAt(location.directory, name.c_str(), O_RDONLY | O_NOFOLLOW);
-    if (fd == kNoFile) continue;
+    int fd = openRegularAt(fdOf(location.directory), name.c_str(), O_RDONLY | O_NOFOLLOW);
+    if (fd < 0) continue;
     // A live run holds its temporary file locked from the moment it exists.
-    if (takeLockNow(fd)) unlinkat(location.directory, name.c_str(), 0);
+    if (takeLockNow(fd)) unlinkat(fdOf(location.directory), name.c_str(), 0);
     close(fd);
   }
 }
 
 bool standardOutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
+bool writeTerminal(const std::string& utf8) {
+  return writeStandardOutput(utf8.data(), static_cast<int64_t>(utf8.size()));
+}
 
 bool writeStandardOutput(const void* bytes, int64_t n) {
   const char* in = static_cast<const char*>(bytes);
@@ -568,14 +587,5 @@ void endBySignal(EndSignal signal) {
   pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
   for (;;) pause();
 }
-
-void failNthFileChange(int64_t n) { g_fileChanges.reset(n); }
-
-int64_t fileChangeCount() { return g_fileChanges.count.load(); }
-
-void failNthOpen(int64_t n) { g_opens.reset(n); }
-
-void failNthSeek(int64_t n) { g_seeks.reset(n); }
-int64_t seekCount() { return g_seeks.count.load(); }
 
 }  // namespace os

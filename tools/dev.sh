@@ -4,22 +4,28 @@
 #   tools/dev.sh test      install what is missing, build, run every test in Release
 #                          and under AddressSanitizer + UndefinedBehaviorSanitizer
 #   tools/dev.sh bench     install what is missing, build, run the benchmarks
+#   tools/dev.sh windows   install what is missing, build orrinvale.exe with
+#                          MinGW-w64 and pack it with its licence and the README
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
 packages=(cmake g++ make pkg-config libpcre3-dev libgtest-dev libbenchmark-dev
           fasm qemu-user-static diffutils bc time acl)
+# The Windows build: the cross compiler, Wine to run its tests, and what it
+# takes to build PCRE from Debian's source package.
+windows_packages=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev zip xxd)
 
-install_missing() {
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+
+install_missing() {  # install_missing PACKAGE...
   local missing=()
-  for package in "${packages[@]}"; do
+  for package in "$@"; do
     dpkg -s "$package" > /dev/null 2>&1 || missing+=("$package")
   done
   [ ${#missing[@]} -eq 0 ] && return
   echo "Installing: ${missing[*]}"
-  local sudo=()
-  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
   "${sudo[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" > /dev/null
 }
@@ -52,6 +58,78 @@ run_tests() {
   (cd build/release && ctest --output-on-failure -j 2)
   build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DORRINVALE_SANITIZE=ON
   (cd build/sanitize && ctest --output-on-failure -j 2)
+  build_windows
+  run_windows_tests
+}
+
+# deb-src entries beside the machine's Debian ones: the same archive, suites,
+# components and key, so that the source matches the binary packages.
+enable_source_packages() {
+  local list=/etc/apt/sources.list.d/orrinvale-deb-src.sources
+  [ -f "$list" ] && return
+  local entries=""
+  for file in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$file" ] || continue
+    entries+=$(awk 'BEGIN { RS = ""; ORS = "\n\n" }
+      /(^|\n)Types:[^\n]*deb/ {
+        gsub(/(^|\n)#[^\n]*/, ""); sub(/Types:[^\n]*/, "Types: deb-src"); print
+      }' "$file")$'\n\n'
+  done
+  if [ -f /etc/apt/sources.list ]; then
+    entries+=$(sed -n 's/^deb \(.*\)$/deb-src \1/p' /etc/apt/sources.list)$'\n'
+  fi
+  [ -n "${entries//[[:space:]]/}" ] || { echo "no Debian sources entry to derive from" >&2; exit 1; }
+  printf '%s' "$entries" | "${sudo[@]}" tee "$list" > /dev/null
+  "${sudo[@]}" apt-get update -qq
+}
+
+# PCRE 8 for Windows, static, from Debian's own source package of libpcre3
+# (with its patches), with UTF-8 and Unicode properties.
+build_windows_pcre() {
+  local deps=build/windows-deps
+  [ -f "$deps/install/lib/libpcre.a" ] && return
+  enable_source_packages
+  rm -rf "$deps"
+  mkdir -p "$deps/source"
+  (cd "$deps/source" && apt-get source -qq pcre3 2> /dev/null)
+  local source
+  source=$(echo "$deps"/source/pcre3-*/)
+  cmake -S "$source" -B "$deps/build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$root/$deps/install" \
+    -DBUILD_SHARED_LIBS=OFF -DPCRE_SUPPORT_UTF=ON -DPCRE_SUPPORT_UNICODE_PROPERTIES=ON \
+    -DPCRE_BUILD_PCRECPP=OFF -DPCRE_BUILD_PCREGREP=OFF -DPCRE_BUILD_TESTS=OFF \
+    -Wno-dev > /dev/null
+  cmake --build "$deps/build" -j "$(nproc)" > /dev/null
+  cmake --install "$deps/build" > /dev/null
+  mkdir -p "$deps/install/share/doc/pcre"
+  cp "$source/debian/copyright" "$deps/install/share/doc/pcre/copyright"
+}
+
+build_windows() {
+  install_missing "${packages[@]}" "${windows_packages[@]}"
+  build_windows_pcre
+  local linux=()
+  [ -x build/release/orrinvale ] && linux=(-DORRINVALE_LINUX_BUILD="$root/build/release")
+  build build/windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DORRINVALE_PCRE_ROOT="$root/build/windows-deps/install" \
+    "${linux[@]}"
+  rm -f build/windows/orrinvale-windows-x86_64.zip
+  zip -qj build/windows/orrinvale-windows-x86_64.zip build/windows/orrinvale.exe \
+    build/windows/pcre_license.txt README.md
+  echo "$root/build/windows/orrinvale.exe"
+  echo "$root/build/windows/orrinvale-windows-x86_64.zip"
+}
+
+# Under Wine, headless: a persistent server with its streams closed, so that
+# ctest does not wait on pipes the server inherited.
+run_windows_tests() {
+  export WINEDEBUG=-all WINEPREFIX="$root/build/windows/wine-prefix"
+  wineserver -p < /dev/null > /dev/null 2>&1
+  wine wineboot < /dev/null > /dev/null 2>&1
+  local status=0
+  (cd build/windows && ctest --output-on-failure --timeout 900) || status=$?
+  wineserver -k || true
+  return "$status"
 }
 
 run_benchmarks() {
@@ -60,10 +138,10 @@ run_benchmarks() {
   build/bench/bench/orrinvale_micro_bench
 }
 
-install_missing
 case "${1:-}" in
-  example) run_example ;;
-  test) run_tests ;;
-  bench) shift; run_benchmarks "$@" ;;
-  *) echo "usage: tools/dev.sh example|test|bench" >&2; exit 2 ;;
+  example) install_missing "${packages[@]}"; run_example ;;
+  test) install_missing "${packages[@]}" "${windows_packages[@]}"; run_tests ;;
+  bench) shift; install_missing "${packages[@]}"; run_benchmarks "$@" ;;
+  windows) build_windows ;;
+  *) echo "usage: tools/dev.sh example|test|bench|windows" >&2; exit 2 ;;
 esac

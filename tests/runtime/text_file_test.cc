@@ -1,8 +1,8 @@
 #include "runtime/text_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
+
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -213,16 +213,25 @@ TEST(Buffer, SwitchingBetweenReadingAndWritingKeepsThePosition) {
   EXPECT_EQ(readBytes(dir.file("f")), expected);
 }
 
+// What is there but is no file on a disk: a directory, and the platform's
+// FIFOs and devices.
+std::vector<std::string> notRegularFiles(const ScratchDir& dir) {
+  std::filesystem::create_directory(dir.file("dir"));
+#if defined(_WIN32)
+  return {dir.file("dir"), "NUL", "CON"};
+#else
+  EXPECT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  return {dir.file("dir"), dir.file("fifo"), "/dev/zero", "/dev/null"};
+#endif
+}
+
 TEST(Open, RefusesWhatIsNotARegularFileWithoutBlocking) {
   ScratchDir dir;
-  ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
-  ASSERT_EQ(mkdir(dir.file("dir").c_str(), 0700), 0);
-  for (const std::string& path : {dir.file("fifo"), dir.file("dir"), std::string("/dev/zero"),
-                                  dir.file("missing")}) {
+  for (const std::string& path : notRegularFiles(dir)) {
     EXPECT_EQ(openForReading(utf16(path)), nullptr) << path;
-  }
-  for (const std::string& path : {dir.file("fifo"), dir.file("dir"), std::string("/dev/null")})
     EXPECT_EQ(createForWriting(utf16(path)), nullptr) << path;
+  }
+  EXPECT_EQ(openForReading(utf16(dir.file("missing"))), nullptr);
   EXPECT_FALSE(fileExists(dir.file("missing")));
 }
 

@@ -1,0 +1,427 @@
+// Windows implementation of the platform layer. Paths arrive as UTF-8 and go
+// to the system as wide, absolute paths with the \\?\ prefix, so that their
+// length is no limit.
+#include "runtime/os.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <mutex>
+#include <vector>
+
+#include "runtime/os_seams.h"
+
+namespace os {
+namespace {
+
+HANDLE win(FileHandle file) { return reinterpret_cast<HANDLE>(file.value); }
+FileHandle fileOf(HANDLE handle) {
+  return handle == INVALID_HANDLE_VALUE ? kNoFile : FileHandle{reinterpret_cast<intptr_t>(handle)};
+}
+
+bool injectedFailure() {
+  if (!seams::fileChangeFails()) return false;
+  SetLastError(ERROR_DISK_FULL);
+  return true;
+}
+
+std::wstring widen(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+  return wide;
+}
+
+// The absolute form of path that the system takes at any length.
+std::wstring longPath(const std::wstring& path) {
+  DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return path;
+  std::wstring full(needed, L'\0');
+  DWORD got = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+  full.resize(got);
+  // Already in the system's own form, or a device such as \\.\NUL.
+  if (full.starts_with(L"\\\\?\\") || full.starts_with(L"\\\\.\\")) return full;
+  if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+std::wstring longPath(const std::string& path) { return longPath(widen(path)); }
+
+// Only disk files count as files: not a console, a printer port or a pipe.
+HANDLE keepDiskFile(HANDLE handle) {
+  if (handle != INVALID_HANDLE_VALUE && GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  return handle;
+}
+
+FileStamp toStamp(const BY_HANDLE_FILE_INFORMATION& info) {
+  FileStamp stamp;
+  stamp.device = info.dwVolumeSerialNumber;
+  stamp.inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  stamp.size = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) |
+                                    info.nFileSizeLow);
+  uint64_t ticks = (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                   info.ftLastWriteTime.dwLowDateTime;  // 100 ns units
+  stamp.modifiedSeconds = static_cast<int64_t>(ticks / 10000000);
+  stamp.modifiedNanoseconds = static_cast<int64_t>(ticks % 10000000) * 100;
+  return stamp;
+}
+
+bool stampOfHandle(HANDLE handle, FileStamp* stamp) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return false;
+  *stamp = toStamp(info);
+  return true;
+}
+
+// Opens path only to look at it; links are followed unless told otherwise.
+HANDLE openToLookAt(const std::wstring& path, bool followLinks) {
+  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, flags, nullptr);
+}
+
+// A directory handle names one of these paths, each ending in a backslash.
+std::mutex g_directoriesLock;
+std::vector<std::wstring>& directories() {
+  static auto* paths = new std::vector<std::wstring>;
+  return *paths;
+}
+
+std::wstring directoryPath(DirectoryHandle directory) {
+  std::lock_guard<std::mutex> lock(g_directoriesLock);
+  auto& paths = directories();
+  if (directory.value < 0 || static_cast<size_t>(directory.value) >= paths.size()) return {};
+  return paths[static_cast<size_t>(directory.value)];
+}
+
+std::wstring pathIn(DirectoryHandle directory, const std::string& name) {
+  return directoryPath(directory) + widen(name);
+}
+
+// The lock of a run is one byte far beyond any real end of file: Windows
+// locks keep other handles from reading what they cover, and the file
+// itself must stay readable.
+constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
+
+std::string uniqueSuffix() {
+  static std::atomic<uint64_t> counter{0};
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  uint64_t x = (static_cast<uint64_t>(GetCurrentProcessId()) << 32) ^
+               static_cast<uint64_t>(now.QuadPart) ^ (++counter * 0x9E3779B97F4A7C15ULL);
+  x ^= x >> 29;
+  x *= 0xBF58476D1CE4E5B9ULL;
+  x ^= x >> 32;
+  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string suffix;
+  for (int i = 0; i < 8; ++i, x /= 36) suffix.push_back(kAlphabet[x % 36]);
+  return suffix;
+}
+
+void (*g_onSignal)(EndSignal) = nullptr;
+
+// Ends the process as the system's own handling of Ctrl+C would.
+constexpr UINT kInterruptedExit = 0xC000013A;
+
+BOOL WINAPI consoleEvent(DWORD event) {
+  EndSignal which;
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT: which = EndSignal::Interrupt; break;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT: which = EndSignal::Hangup; break;
+    default: return FALSE;
+  }
+  // The system runs this on a thread of its own; it returns only when done.
+  if (g_onSignal) g_onSignal(which);
+  endBySignal(which);
+}
+
+}  // namespace
+
+FileHandle openExistingForReading(const std::string& path) {
+  if (seams::openFails()) {
+    SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+    return kNoFile;
+  }
+  // No other program may write the file while it is read; deleting or
+  // renaming stays allowed, so that the run's own replacement can take
+  // place while the run still holds it.
+  return fileOf(keepDiskFile(CreateFileW(longPath(path).c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
+}
+
+FileHandle createOrTruncate(const std::string& path) {
+  std::wstring wide = longPath(path);
+  HANDLE handle = keepDiskFile(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                           FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (handle == INVALID_HANDLE_VALUE) {
+    // Write access alone, keeping the file's attributes.
+    handle = keepDiskFile(CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (handle != INVALID_HANDLE_VALUE && !SetEndOfFile(handle)) {
+      CloseHandle(handle);
+      handle = INVALID_HANDLE_VALUE;
+    }
+  }
+  return fileOf(handle);
+}
+
+int64_t readFully(FileHandle file, void* destination, int64_t n) {
+  char* out = static_cast<char*>(destination);
+  int64_t done = 0;
+  while (done < n) {
+    DWORD chunk = static_cast<DWORD>(std::min<int64_t>(n - done, 1 << 30));
+    DWORD got = 0;
+    if (!ReadFile(win(file), out + done, chunk, &got, nullptr)) return -1;
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+bool writeFully(FileHandle file, const void* source, int64_t n) {
+  if (injectedFailure()) return false;
+  const char* in = static_cast<const char*>(source);
+  while (n > 0) {
+    DWORD chunk = static_cast<DWORD>(std::min<int64_t>(n, 1 << 30));
+    DWORD put = 0;
+    if (!WriteFile(win(file), in, chunk, &put, nullptr) || put == 0) return false;
+    in += put;
+    n -= put;
+  }
+  return true;
+}
+
+int64_t seek(FileHandle file, int64_t offset, SeekFrom whence) {
+  if (seams::seekFails()) {
+    SetLastError(ERROR_READ_FAULT);
+    return -1;
+  }
+  DWORD how = whence == SeekFrom::Start ? FILE_BEGIN
+              : whence == SeekFrom::Current ? FILE_CURRENT : FILE_END;
+  LARGE_INTEGER distance, position;
+  distance.QuadPart = offset;
+  if (!SetFilePointerEx(win(file), distance, &position, how)) return -1;
+  return position.QuadPart;
+}
+
+bool syncFile(FileHandle file) {
+  if (injectedFailure()) return false;
+  return FlushFileBuffers(win(file)) != 0;
+}
+
+bool closeHandle(FileHandle file) { return CloseHandle(win(file)) != 0; }
+
+bool stampOf(FileHandle file, FileStamp* stamp) { return stampOfHandle(win(file), stamp); }
+
+bool namesFile(const std::string& path, FileHandle file) {
+  HANDLE named = openToLookAt(longPath(path), true);
+  if (named == INVALID_HANDLE_VALUE) return false;
+  FileStamp byName, open;
+  bool same = stampOfHandle(named, &byName) && stampOf(file, &open) &&
+              byName.device == open.device && byName.inode == open.inode;
+  CloseHandle(named);
+  return same;
+}
+
+bool lockExclusive(FileHandle file) {
+  OVERLAPPED at = {};
+  at.OffsetHigh = kLockOffsetHigh;
+  return LockFileEx(win(file), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
+}
+
+bool locate(const std::string& path, FileLocation* location) {
+  release(location);
+  // The system follows every link on the way and names the final file.
+  HANDLE handle = openToLookAt(longPath(path), true);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  std::wstring final(32768, L'\0');
+  DWORD got = GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
+                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  CloseHandle(handle);
+  if (got == 0 || got >= final.size()) return false;
+  final.resize(got);
+  size_t slash = final.rfind(L'\\');
+  if (slash == std::wstring::npos || slash + 1 == final.size()) return false;
+  std::wstring name = final.substr(slash + 1);
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), nullptr,
+                                  0, nullptr, nullptr);
+  location->name.assign(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()),
+                      location->name.data(), bytes, nullptr, nullptr);
+  std::lock_guard<std::mutex> lock(g_directoriesLock);
+  auto& paths = directories();
+  paths.push_back(final.substr(0, slash + 1));
+  location->directory = DirectoryHandle{static_cast<intptr_t>(paths.size() - 1)};
+  return true;
+}
+
+void release(FileLocation* location) {
+  if (location->directory != kNoDirectory) {
+    std::lock_guard<std::mutex> lock(g_directoriesLock);
+    auto& paths = directories();
+    if (static_cast<size_t>(location->directory.value) < paths.size())
+      paths[static_cast<size_t>(location->directory.value)].clear();
+  }
+  location->directory = kNoDirectory;
+  location->name.clear();
+}
+
+bool stampAt(const FileLocation& location, FileStamp* stamp) {
+  HANDLE handle = openToLookAt(pathIn(location.directory, location.name), false);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  bool ok = stampOfHandle(handle, stamp);
+  CloseHandle(handle);
+  return ok;
+}
+
+Access writeAccess(const FileLocation& location) {
+  DWORD attributes = GetFileAttributesW(pathIn(location.directory, location.name).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Access::Failed;
+  // The read-only attribute is the user's word that the file stays as it is.
+  return (attributes & FILE_ATTRIBUTE_READONLY) ? Access::Denied : Access::Allowed;
+}
+
+bool createTemporary(const FileLocation& location, const std::string& prefix,
+                     TemporaryFile* temporary) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = prefix + uniqueSuffix();
+    // Shared for deletion, so that the end routine can remove it while it is
+    // open; the open handle alone tells other runs that it is alive.
+    HANDLE handle = CreateFileW(pathIn(location.directory, name).c_str(),
+                                GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    temporary->handle = fileOf(handle);
+    temporary->name = name;
+    return true;
+  }
+  return false;
+}
+
+bool nameTemporary(const FileLocation&, const std::string&, TemporaryFile* temporary) {
+  return !temporary->name.empty();  // every temporary file here has a name
+}
+
+bool copyMetadata(FileHandle source, FileHandle destination) {
+  if (injectedFailure()) return false;
+  // The replace carries over the access control list, the creation time and
+  // the alternate streams; the attributes are set here, so that the new file
+  // is not left hidden.
+  FILE_BASIC_INFO from, to;
+  if (!GetFileInformationByHandleEx(win(source), FileBasicInfo, &from, sizeof from) ||
+      !GetFileInformationByHandleEx(win(destination), FileBasicInfo, &to, sizeof to))
+    return false;
+  to.FileAttributes = from.FileAttributes == 0 ? FILE_ATTRIBUTE_NORMAL : from.FileAttributes;
+  return SetFileInformationByHandle(win(destination), FileBasicInfo, &to, sizeof to) != 0;
+}
+
+bool replaceWith(const FileLocation& location, const std::string& name) {
+  if (injectedFailure()) return false;
+  std::wstring target = pathIn(location.directory, location.name);
+  std::wstring replacement = pathIn(location.directory, name);
+  if (ReplaceFileW(target.c_str(), replacement.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                   nullptr, nullptr))
+    return true;
+  // Where the file system has no replace, or the old file went away half
+  // way, a plain move puts the new file under the name.
+  DWORD error = GetLastError();
+  if (error != ERROR_UNABLE_TO_MOVE_REPLACEMENT && error != ERROR_INVALID_FUNCTION &&
+      error != ERROR_NOT_SUPPORTED)
+    return false;
+  return MoveFileExW(replacement.c_str(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool removeAt(DirectoryHandle directory, const char* name) {
+  return DeleteFileW(pathIn(directory, name).c_str()) != 0;
+}
+
+void removeAbandoned(const FileLocation& location, const std::string& prefix) {
+  std::wstring directory = directoryPath(location.directory);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((directory + widen(prefix) + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  std::vector<std::wstring> names;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  // A live run holds its file open: one that nobody holds can be opened with
+  // no sharing at all, and only such a one is a leftover.
+  for (const std::wstring& name : names) {
+    std::wstring path = directory + name;
+    HANDLE alone = CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (alone != INVALID_HANDLE_VALUE) CloseHandle(alone);
+  }
+}
+
+bool standardOutputIsTerminal() {
+  DWORD mode;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+bool writeTerminal(const std::string& utf8) {
+  std::wstring text = widen(utf8);
+  DWORD written = 0;
+  return WriteConsoleW(GetStdHandle(STD_OUTPUT_HANDLE), text.data(),
+                       static_cast<DWORD>(text.size()), &written, nullptr) != 0;
+}
+
+bool writeStandardOutput(const void* bytes, int64_t n) {
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  const char* in = static_cast<const char*>(bytes);
+  while (n > 0) {
+    DWORD put = 0;
+    if (!WriteFile(output, in, static_cast<DWORD>(std::min<int64_t>(n, 1 << 30)), &put, nullptr) ||
+        put == 0)
+      return false;
+    in += put;
+    n -= put;
+  }
+  FlushFileBuffers(output);  // fails on a pipe, which needs none
+  return true;
+}
+
+void keepWritesFromEndingTheProcess() {}  // no signal ends a write here
+
+void watchEndSignals(void (*onSignal)(EndSignal), void (*)()) {
+  g_onSignal = onSignal;
+  SetConsoleCtrlHandler(consoleEvent, TRUE);  // added to the handlers already there
+}
+
+void lightBarrier() { std::atomic_signal_fence(std::memory_order_seq_cst); }
+
+void heavyBarrier() {
+  // Makes every other thread's pending stores visible, as membarrier does.
+  FlushProcessWriteBuffers();
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+}
+
+void pauseBriefly() { Sleep(1); }
+
+void waitForever() {
+  for (;;) Sleep(INFINITE);
+}
+
+void endBySignal(EndSignal) {
+  // Abrupt on purpose: the main thread may hold any lock of the runtime.
+  TerminateProcess(GetCurrentProcess(), kInterruptedExit);
+  for (;;) Sleep(INFINITE);
+}
+
+}  // namespace os

@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# Whole-program checks of orrinvale.exe under Wine, against the Linux build:
+# the same console bytes and the same file bytes in every format, the cases
+# where there is nothing to rewrite, and Ctrl+C at random moments.
+#   windows_test.sh ORRINVALE_EXE HOLD_FILE_EXE LINUX_BUILD_DIR
+set -uo pipefail
+exe=$(realpath "$1")
+hold=$(realpath "$2")
+linux=$(realpath "$3")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+passed=0 failed=0
+check() {  # check NAME CONDITION...
+  local name=$1
+  shift
+  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
+}
+# Runs the Windows program in directory $1; its console bytes go to $1.out.
+run_windows() { (cd "$1" && wine "$exe" < /dev/null > "$1.out" 2> /dev/null); }
+run_linux() { (cd "$1" && "$linux/orrinvale" > "$1.out"); }
+same_as_linux() {  # same_as_linux NAME INPUT-FILE
+  mkdir -p "$work/$1.win" "$work/$1.lin"
+  cp "$2" "$work/$1.win/Velmarin.asm"
+  cp "$2" "$work/$1.lin/Velmarin.asm"
+  run_windows "$work/$1.win"
+  run_linux "$work/$1.lin"
+  check "$1: console" cmp -s "$work/$1.win.out" "$work/$1.lin.out"
+  check "$1: file" cmp -s "$work/$1.win/Velmarin.asm" "$work/$1.lin/Velmarin.asm"
+  check "$1: no temporary file" [ "$(ls -A "$work/$1.win")" = Velmarin.asm ]
+}
+console_lines() {  # the expected console bytes of the given lines, UTF-16LE
+  printf '%s\r\n' "Orrinvale uses:" \
+    "PCRE, the Perl Compatible Regular Expressions library by Philip Hazel, copyright University of Cambridge, England" \
+    "For PCRE license see pcre_license.txt" "" "$@" | iconv -f UTF-8 -t UTF-16LE
+}
+
+example=$(dirname "$0")/../../examples/Velmarin.asm
+
+# Every format, LF-only and CR-only line ends, and bytes that are valid in no
+# encoding: the Windows build writes exactly what the Linux build writes.
+same_as_linux ansi "$example"
+tr -d '\r' < "$example" > "$work/lf.asm"
+same_as_linux lf-only "$work/lf.asm"
+tr '\n' '\r' < "$work/lf.asm" > "$work/cr.asm"
+same_as_linux cr-only "$work/cr.asm"
+for format in UTF-8 UTF-16LE UTF-16BE UTF-32LE UTF-32BE; do
+  { printf '\xEF\xBB\xBF' | iconv -f UTF-8 -t "$format"; iconv -f UTF-8 -t "$format" < "$example"; } \
+    > "$work/$format.asm"
+  same_as_linux "$format" "$work/$format.asm"
+done
+printf '\xEF\xBB\xBF; \xE2\x82 \xC0\xAF\nMP4 \xFF\xFE\x80\nx\0y\n' > "$work/malformed.asm"
+same_as_linux malformed-utf8 "$work/malformed.asm"
+printf '\xFF\xFEM\0P\0004\0\n\0z' > "$work/partial.asm"
+same_as_linux partial-unit "$work/partial.asm"
+"$linux/velmarin_large_gen" 7 8 "$work/large.asm" > /dev/null
+same_as_linux large "$work/large.asm"
+
+# The six lines of a normal run, as raw UTF-16LE without a byte-order mark.
+check "redirected console bytes" cmp -s "$work/ansi.win.out" \
+  <(console_lines "Found 7 procedure macros." "Removed 3 out of 7 used procedure macros.")
+
+# Nothing to rewrite: the not-found line twice, or only the Found line.
+not_found=$(console_lines "File 'Velmarin.asm' not found." "File 'Velmarin.asm' not found." | xxd -p)
+mkdir -p "$work/missing"
+run_windows "$work/missing"
+check "missing file" [ "$(xxd -p < "$work/missing.out")" = "$not_found" ]
+check "missing file: nothing created" [ -z "$(ls -A "$work/missing")" ]
+mkdir -p "$work/directory/Velmarin.asm"
+run_windows "$work/directory"
+check "directory named Velmarin.asm" [ "$(xxd -p < "$work/directory.out")" = "$not_found" ]
+
+mkdir -p "$work/readonly"
+cp "$example" "$work/readonly/Velmarin.asm"
+(cd "$work/readonly" && wine cmd /c attrib +r Velmarin.asm < /dev/null > /dev/null 2>&1)
+run_windows "$work/readonly"
+check "read-only attribute: only the Found line" cmp -s "$work/readonly.out" \
+  <(console_lines "Found 7 procedure macros.")
+check "read-only attribute: unchanged" cmp -s "$work/readonly/Velmarin.asm" "$example"
+
+mkdir -p "$work/link/out"
+cp "$example" "$work/link/out/real.asm"
+ln -s out/real.asm "$work/link/Velmarin.asm"
+run_windows "$work/link"
+check "symlink stays a link" [ -L "$work/link/Velmarin.asm" ]
+check "symlink target rewritten" cmp -s "$work/link/out/real.asm" "$work/ansi.lin/Velmarin.asm"
+
+# Held open by another program that shares nothing: as good as not there.
+mkdir -p "$work/held"
+cp "$example" "$work/held/Velmarin.asm"
+coproc holder { cd "$work/held" && exec wine "$hold" Velmarin.asm 2> /dev/null; }
+state=
+read -r -t 60 state <&"${holder[0]}"
+run_windows "$work/held"
+exec {holder[1]}>&-
+wait "$holder_PID" 2> /dev/null
+check "held file: holder started" [ "${state%$'\r'}" = held ]
+check "held file: not found twice" [ "$(xxd -p < "$work/held.out")" = "$not_found" ]
+check "held file: unchanged" cmp -s "$work/held/Velmarin.asm" "$example"
+
+# Ctrl+C (a SIGINT to the Wine process) at random moments of a large run.
+start=$(date +%s%N)
+run_windows "$work/large.win"  # warm, and rewritten already: measure a full run
+cp "$work/large.asm" "$work/large.win/Velmarin.asm"
+start=$(date +%s%N)
+run_windows "$work/large.win"
+run_ns=$(( $(date +%s%N) - start ))
+for attempt in $(seq 1 8); do
+  dir="$work/interrupt$attempt"
+  mkdir -p "$dir"
+  cp "$work/large.asm" "$dir/Velmarin.asm"
+  (cd "$dir" && exec wine "$exe" < /dev/null > /dev/null 2>&1) &
+  pid=$!
+  sleep "$(awk -v ns="$run_ns" -v seed="$attempt" 'BEGIN { srand(seed); printf "%.3f", rand() * 1.1 * ns / 1e9 }')"
+  kill -INT "$pid" 2> /dev/null
+  wait "$pid"
+  if cmp -s "$dir/Velmarin.asm" "$work/large.asm" || cmp -s "$dir/Velmarin.asm" "$work/large.lin/Velmarin.asm"; then
+    check "Ctrl+C $attempt: old or new file" true
+  else
+    check "Ctrl+C $attempt: old or new file" false
+  fi
+  check "Ctrl+C $attempt: no temporary file" [ "$(ls -A "$dir")" = Velmarin.asm ]
+done
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
