@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace os {
 
@@ -116,6 +117,12 @@ bool removeAt(DirectoryHandle directory, const char* name);
 // Removes the files in location's directory whose names start with prefix
 // and that no process holds locked: leftovers of runs that were killed.
 void removeAbandoned(const FileLocation& location, const std::string& prefix);
+
+// Text in the system's ANSI code page, where the system has one (Windows's
+// active code page); false where it has none or the conversion fails, and
+// the caller then uses its own (Windows-1252).
+bool decodeAnsiCodePage(std::string_view bytes, std::u16string* out);
+bool encodeAnsiCodePage(std::u16string_view text, std::string* out);
 
 // Standard output. A terminal takes text (given as UTF-8; the platform
 // converts it as its console needs); anything else takes bytes as they are.

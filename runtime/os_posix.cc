@@ -489,6 +489,9 @@ void removeAbandoned(const FileLocation& location, const std::string& prefix) {
   }
 }
 
+bool decodeAnsiCodePage(std::string_view, std::u16string*) { return false; }
+bool encodeAnsiCodePage(std::u16string_view, std::string*) { return false; }
+
 bool standardOutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 
 bool writeTerminal(const std::string& utf8) {

@@ -242,17 +242,32 @@ bool lockExclusive(FileHandle file) {
   return LockFileEx(win(file), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
 }
 
-bool locate(const std::string& path, FileLocation* location) {
-  release(location);
-  // The system follows every link on the way and names the final file.
-  HANDLE handle = openToLookAt(longPath(path), true);
+// The path of the file that a link names, in the system's long form.
+bool finalPathOf(const std::wstring& link, std::wstring* final) {
+  HANDLE handle = openToLookAt(link, true);
   if (handle == INVALID_HANDLE_VALUE) return false;
-  std::wstring final(32768, L'\0');
-  DWORD got = GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
+  final->assign(32768, L'\0');
+  DWORD got = GetFinalPathNameByHandleW(handle, final->data(), static_cast<DWORD>(final->size()),
                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   CloseHandle(handle);
-  if (got == 0 || got >= final.size()) return false;
-  final.resize(got);
+  if (got == 0 || got >= final->size()) return false;
+  final->resize(got);
+  *final = longPath(*final);
+  return true;
+}
+
+bool locate(const std::string& path, FileLocation* location) {
+  release(location);
+  // A link is replaced where it leads; the system follows every link on the
+  // way and names the final file. Where it cannot say (some systems stop at
+  // MAX_PATH), a name that is no link is its own final path.
+  std::wstring full = longPath(path), final;
+  if (!finalPathOf(full, &final)) {
+    DWORD attributes = GetFileAttributesW(full.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+      return false;
+    final = full;
+  }
   size_t slash = final.rfind(L'\\');
   if (slash == std::wstring::npos || slash + 1 == final.size()) return false;
   std::wstring name = final.substr(slash + 1);
@@ -333,6 +348,13 @@ bool replaceWith(const FileLocation& location, const std::string& name) {
   if (injectedFailure()) return false;
   std::wstring target = pathIn(location.directory, location.name);
   std::wstring replacement = pathIn(location.directory, name);
+  // The replace needs to delete the old file; where another program's open
+  // forbids that, it would fail half way, so it is not tried.
+  HANDLE probe = CreateFileW(target.c_str(), DELETE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(probe);
   if (ReplaceFileW(target.c_str(), replacement.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
                    nullptr, nullptr))
     return true;
@@ -368,6 +390,34 @@ void removeAbandoned(const FileLocation& location, const std::string& prefix) {
                                FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (alone != INVALID_HANDLE_VALUE) CloseHandle(alone);
   }
+}
+
+// Flags 0 and the default character for what the code page lacks, as the
+// system's own conversions do.
+bool decodeAnsiCodePage(std::string_view bytes, std::u16string* out) {
+  if (bytes.empty()) return true;
+  if (bytes.size() > INT_MAX) return false;
+  int n = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  if (n <= 0) return false;
+  size_t start = out->size();
+  out->resize(start + static_cast<size_t>(n));
+  MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()),
+                      reinterpret_cast<wchar_t*>(out->data() + start), n);
+  return true;
+}
+
+bool encodeAnsiCodePage(std::u16string_view text, std::string* out) {
+  if (text.empty()) return true;
+  if (text.size() > INT_MAX) return false;
+  const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
+  int n = WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), nullptr, 0,
+                              nullptr, nullptr);
+  if (n <= 0) return false;
+  size_t start = out->size();
+  out->resize(start + static_cast<size_t>(n));
+  WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), out->data() + start, n,
+                      nullptr, nullptr);
+  return true;
 }
 
 bool standardOutputIsTerminal() {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "runtime/os.h"
+
 namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
@@ -290,7 +292,7 @@ void decodeText(TextFormat format, std::string_view raw, std::u16string* out) {
     case TextFormat::Utf8: decodeUtf8(raw, out); return;
     case TextFormat::Ansi:
       if (asciiPrefix(p, raw.size()) == raw.size()) return widenAscii(p, raw.size(), out);
-      decodeWindows1252(raw, out);
+      if (!os::decodeAnsiCodePage(raw, out)) decodeWindows1252(raw, out);
       return;
     default: break;
   }
@@ -331,6 +333,7 @@ void encodeText(TextFormat format, std::u16string_view text, std::string* out) {
       });
       return;
     default:
+      if (os::encodeAnsiCodePage(text, out)) return;
       forEachCodePoint(text, [out](char32_t code) {
         out->push_back(encodeWindows1252Char(code));
       });

@@ -1,5 +1,6 @@
 // Conversions between the program's UTF-16 strings and the byte encodings of
-// text files: UTF-8, Windows-1252 and the UTF-16/UTF-32 byte orders. Every
+// text files: UTF-8, the ANSI code page (the system's where it has one,
+// Windows-1252 elsewhere) and the UTF-16/UTF-32 byte orders. Every
 // decoder accepts any bytes; malformed input becomes U+FFFD, never an error.
 #ifndef ORRINVALE_RUNTIME_TEXT_CODEC_H_
 #define ORRINVALE_RUNTIME_TEXT_CODEC_H_

@@ -84,18 +84,82 @@ run_windows "$work/link"
 check "symlink stays a link" [ -L "$work/link/Velmarin.asm" ]
 check "symlink target rewritten" cmp -s "$work/link/out/real.asm" "$work/ansi.lin/Velmarin.asm"
 
-# Held open by another program that shares nothing: as good as not there.
-mkdir -p "$work/held"
-cp "$example" "$work/held/Velmarin.asm"
-coproc holder { cd "$work/held" && exec wine "$hold" Velmarin.asm 2> /dev/null; }
-state=
-read -r -t 60 state <&"${holder[0]}"
-run_windows "$work/held"
-exec {holder[1]}>&-
-wait "$holder_PID" 2> /dev/null
-check "held file: holder started" [ "${state%$'\r'}" = held ]
-check "held file: not found twice" [ "$(xxd -p < "$work/held.out")" = "$not_found" ]
-check "held file: unchanged" cmp -s "$work/held/Velmarin.asm" "$example"
+# Held open by another program: one that shares nothing makes the file as
+# good as not there; one that only lets others read keeps the tool from
+# replacing it, and the user is told.
+hold() {  # hold MODE DIRECTORY: runs the tool while the file is held
+  mkdir -p "$2"
+  cp "$example" "$2/Velmarin.asm"
+  coproc holder { cd "$2" && exec wine "$hold" "$1" Velmarin.asm 2> /dev/null; }
+  state=
+  read -r -t 60 state <&"${holder[0]}"
+  run_windows "$2"
+  exec {holder[1]}>&-
+  wait "$holder_PID" 2> /dev/null
+  check "held ($1): holder started" [ "${state%$'\r'}" = held ]
+  check "held ($1): unchanged" cmp -s "$2/Velmarin.asm" "$example"
+  check "held ($1): no temporary file" [ "$(ls -A "$2")" = Velmarin.asm ]
+}
+hold alone "$work/held-alone"
+check "held (alone): not found twice" [ "$(xxd -p < "$work/held-alone.out")" = "$not_found" ]
+hold reading "$work/held-reading"
+check "held (reading): could not be written" cmp -s "$work/held-reading.out" \
+  <(console_lines "Found 7 procedure macros." "File 'Velmarin.asm' could not be written.")
+
+# Digit runs of three million under the main thread's 1 MiB stack.
+digits=$(head -c 3000000 /dev/zero | tr '\0' '9')
+printf 'macro MP%s{\r\n_Procedure%s:\r\n}\r\ndq _Procedure%s, _Procedure6\r\nMP%s\r\nMP6\r\nMP7\r\n' \
+  "$digits" "$digits" "$digits" "$digits" > "$work/digits.asm"
+same_as_linux digits "$work/digits.asm"
+check "digits: counts" cmp -s "$work/digits.win.out" \
+  <(console_lines "Found 1 procedure macros." "Removed 1 out of 3 used procedure macros.")
+
+# A working directory close to MAX_PATH: the temporary file's path beside
+# Velmarin.asm is longer than MAX_PATH.
+deep="$work/deep"
+while [ $(( ${#deep} + 62 )) -lt 255 ]; do deep="$deep/$(printf 'd%.0s' $(seq 60))"; done
+deep="$deep/$(head -c $(( 250 - ${#deep} - 1 )) /dev/zero | tr '\0' 'e')"
+mkdir -p "$deep"
+cp "$example" "$deep/Velmarin.asm"
+run_windows "$deep"
+check "working directory of ${#deep} characters" \
+  cmp -s "$deep/Velmarin.asm" "$work/ansi.lin/Velmarin.asm"
+check "working directory of ${#deep} characters: no temporary file" \
+  [ "$(ls -A "$deep")" = Velmarin.asm ]
+
+# ANSI text is read in the system's code page: in code page 932, 83 5F is
+# one character, so "\x83_Procedure5" holds no reference; in 1252 it does.
+# Either way, only the invocation line changes.
+for locale in C ja_JP.UTF-8; do
+  mkdir -p "$work/codepage-$locale"
+  printf 'macro MP5{\r\n_Procedure5:\r\n}\r\ncall \x83_Procedure5\r\nMP5\r\n' \
+    > "$work/codepage-$locale/Velmarin.asm"
+  (cd "$work/codepage-$locale" && LANG=$locale LC_ALL=$locale wine "$exe" < /dev/null \
+    > "$work/codepage-$locale.out" 2> /dev/null)
+done
+check "code page 1252: the reference counts" cmp -s "$work/codepage-C.out" \
+  <(console_lines "Found 1 procedure macros." "Removed 0 out of 1 used procedure macros.")
+check "code page 932: no reference" cmp -s "$work/codepage-ja_JP.UTF-8.out" \
+  <(console_lines "Found 1 procedure macros." "Removed 1 out of 1 used procedure macros.")
+check "code page 932: other bytes kept" cmp -s "$work/codepage-ja_JP.UTF-8/Velmarin.asm" \
+  <(printf 'macro MP5{\r\n_Procedure5:\r\n}\r\ncall \x83_Procedure5\r\n; MP5; AUTOMATICALLY REMOVED\r\n')
+
+# A run killed outright leaves its temporary file; the next run removes it.
+mkdir -p "$work/killed"
+cp "$work/large.asm" "$work/killed/Velmarin.asm"
+(cd "$work/killed" && exec wine "$exe" < /dev/null > /dev/null 2>&1) &
+pid=$!
+for wait in $(seq 100); do
+  ls -A "$work/killed" | grep -q orrinvale-tmp && break
+  sleep 0.02
+done
+kill -KILL "$pid" 2> /dev/null
+wait "$pid" 2> /dev/null
+check "killed run: old or new file" eval 'cmp -s "$work/killed/Velmarin.asm" "$work/large.asm" ||
+  cmp -s "$work/killed/Velmarin.asm" "$work/large.lin/Velmarin.asm"'
+run_windows "$work/killed"
+check "killed run: the next run leaves no temporary file" [ "$(ls -A "$work/killed")" = Velmarin.asm ]
+check "killed run: the next run rewrites" cmp -s "$work/killed/Velmarin.asm" "$work/large.lin/Velmarin.asm"
 
 # Ctrl+C (a SIGINT to the Wine process) at random moments of a large run.
 start=$(date +%s%N)

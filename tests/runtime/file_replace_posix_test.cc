@@ -1,0 +1,160 @@
+// Replacement on POSIX systems: modes, owners, set-id bits, access control
+// lists, symlinks, locks, and other programs renaming or writing meanwhile.
+#include "runtime/file_replace.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "tests/file_replace_support.h"
+#include "tests/test_support.h"
+
+namespace {
+
+mode_t modeOf(const std::string& path) {
+  struct stat info;
+  stat(path.c_str(), &info);
+  return info.st_mode & 07777;
+}
+
+// Output of a shell command, or a marker when it failed.
+std::string commandOutput(const std::string& command) {
+  std::string output;
+  FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+  if (!pipe) return "<failed>";
+  char chunk[512];
+  size_t got;
+  while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, got);
+  return pclose(pipe) == 0 ? output : "<failed>";
+}
+
+TEST(Replacement, KeepsModeBitsAndFollowsSymlinks) {
+  ScratchDir dir;
+  writeBytes(dir.file("real"), "old");
+  chmod(dir.file("real").c_str(), 02751);
+  ASSERT_EQ(symlink("real", dir.file("link").c_str()), 0);
+  ReplaceStart start;
+  EXPECT_TRUE(replaceWith(dir.file("link"), std::string(10000, 'n'), &start));
+  EXPECT_EQ(readBytes(dir.file("real")), std::string(10000, 'n'));
+  EXPECT_EQ(modeOf(dir.file("real")), 02751u);
+  struct stat info;
+  ASSERT_EQ(lstat(dir.file("link").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  EXPECT_EQ(listDirectory(dir.path).size(), 2u);  // no temporary file left
+}
+
+TEST(Replacement, KeepsOwnerAndGroupWhereTheUserMay) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root may give a file away";
+  ScratchDir dir;
+  writeBytes(dir.file("f"), "old");
+  ASSERT_EQ(chown(dir.file("f").c_str(), 65534, 65534), 0);
+  ReplaceStart start;
+  EXPECT_TRUE(replaceWith(dir.file("f"), "new", &start));
+  struct stat info;
+  ASSERT_EQ(stat(dir.file("f").c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, 65534u);
+  EXPECT_EQ(info.st_gid, 65534u);
+}
+
+// A write by a non-root owner clears the set-id bits, so they must be set after
+// the last byte.
+TEST(Replacement, SetIdBitsSurviveWhenTheirOwnerRunsIt) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+  ScratchDir dir;
+  chmod(dir.path.c_str(), 0777);
+  writeBytes(dir.file("f"), "old");
+  ASSERT_EQ(chown(dir.file("f").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chmod(dir.file("f").c_str(), 06755), 0);
+  pid_t child = fork();
+  if (child == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+    ReplaceStart start;
+    _exit(replaceWith(dir.file("f"), std::string(100000, 'n'), &start) ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(readBytes(dir.file("f")), std::string(100000, 'n'));
+  EXPECT_EQ(modeOf(dir.file("f")), 06755u);
+}
+
+TEST(Replacement, AccessControlListsAndExtendedAttributesGoWithTheContent) {
+  ScratchDir dir;
+  const std::string path = dir.file("f");
+  writeBytes(path, "old");
+  chmod(path.c_str(), 0640);
+  if (commandOutput("setfacl -m u:nobody:rw- '" + path + "'") == "<failed>")
+    GTEST_SKIP() << "no setfacl, or no access control lists on this file system";
+  const std::string value = "kept with the content";
+  ASSERT_EQ(setxattr(path.c_str(), "user.origin", value.data(), value.size(), 0), 0);
+  const std::string aclBefore = commandOutput("getfacl -cp '" + path + "'");
+  const mode_t modeBefore = modeOf(path);
+  ReplaceStart start;
+  EXPECT_TRUE(replaceWith(path, "new", &start));
+  EXPECT_EQ(readBytes(path), "new");
+  EXPECT_EQ(commandOutput("getfacl -cp '" + path + "'"), aclBefore);
+  EXPECT_NE(aclBefore.find("user:nobody:rw-"), std::string::npos);
+  EXPECT_EQ(modeOf(path), modeBefore);
+  char got[64] = {};
+  EXPECT_EQ(getxattr(path.c_str(), "user.origin", got, sizeof got),
+            static_cast<ssize_t>(value.size()));
+  EXPECT_EQ(std::string(got), value);
+}
+
+// Another program's content, put in place or written while the run worked on
+// the old content, is never lost.
+TEST(Replacement, AnOriginalChangedMeanwhileIsLeftAsTheOtherProgramMadeIt) {
+  ScratchDir dir;
+  const std::string path = dir.file("f");
+  const std::function<void()> changes[] = {
+      [&] {
+        writeBytes(dir.file("other"), "theirs");
+        rename(dir.file("other").c_str(), path.c_str());
+      },
+      [&] {
+        FILE* file = fopen(path.c_str(), "ab");
+        fputs(" and more", file);
+        fclose(file);
+      },
+      [&] { unlink(path.c_str()); },
+  };
+  const std::string expected[] = {"theirs", "old and more", ""};
+  for (int i = 0; i < 3; ++i) {
+    writeBytes(path, "old");
+    ReplaceStart start;
+    EXPECT_FALSE(replaceWith(path, "new", &start, changes[i])) << i;
+    EXPECT_EQ(start, ReplaceStart::Ready);
+    EXPECT_EQ(readBytes(path), expected[i]) << i;
+    EXPECT_LE(listDirectory(dir.path).size(), 1u) << i;
+  }
+}
+
+TEST(Replacement, LeftoversOfKilledRunsGoButALiveRunsFileStays) {
+  ScratchDir dir;
+  const std::string prefix = temporaryPrefix("f");
+  writeBytes(dir.file("f"), "old");
+  writeBytes(dir.file(prefix + "dead0001"), "left by a killed run");
+  writeBytes(dir.file(prefix + "live0002"), "being written");
+  writeBytes(dir.file(".f.other"), "the user's");
+  mkdir(dir.file(prefix + "directory").c_str(), 0700);
+  int live = open(dir.file(prefix + "live0002").c_str(), O_RDONLY);
+  ASSERT_EQ(flock(live, LOCK_EX), 0);  // as a live run holds its file
+  ReplaceStart start;
+  EXPECT_TRUE(replaceWith(dir.file("f"), "new", &start));
+  close(live);
+  EXPECT_FALSE(fileExists(dir.file(prefix + "dead0001")));
+  EXPECT_TRUE(fileExists(dir.file(prefix + "live0002")));
+  EXPECT_TRUE(fileExists(dir.file(".f.other")));
+  EXPECT_TRUE(fileExists(dir.file(prefix + "directory")));
+}
+
+}  // namespace
