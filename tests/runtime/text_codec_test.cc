@@ -44,6 +44,9 @@ TEST(Windows1252, EveryByteRoundTrips) {
 }
 
 TEST(Windows1252, UnrepresentableCharactersBecomeQuestionMarks) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "Windows converts with its own code page and default character";
+#endif
   EXPECT_EQ(encoded(TextFormat::Ansi, u"a\u4E2Db\U0001F600c"), "a?b?c");
   EXPECT_EQ(encoded(TextFormat::Ansi, u"\u0080"), "?");
 }
