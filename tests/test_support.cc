@@ -97,6 +97,17 @@ std::vector<std::string> creditLines() {
           "For PCRE license see pcre_license.txt", ""};
 }
 
+std::vector<std::string> withCredits(std::vector<std::string> lines) {
+  std::vector<std::string> all = creditLines();
+  all.insert(all.end(), lines.begin(), lines.end());
+  return all;
+}
+
+std::wstring utf16ToWide(const std::string& text) {
+  std::u16string wide = utf16(text);
+  return std::wstring(wide.begin(), wide.end());
+}
+
 std::string captureOutput(const std::function<void()>& body) {
   ScratchDir dir;
   int saved = dup(STDOUT_FILENO);

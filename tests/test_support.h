@@ -52,9 +52,12 @@ std::string largeProgram(int procedures, int callFromMain = 1);
 // UTF-16LE bytes of the given ASCII console lines, each ending in CR LF.
 std::string consoleBytes(const std::vector<std::string>& lines);
 std::vector<std::string> creditLines();
+// The credit lines followed by lines.
+std::vector<std::string> withCredits(std::vector<std::string> lines);
 
 // u"..." from an ASCII/UTF-8 std::string, for readable expectations.
 std::u16string utf16(const std::string& text);
+std::wstring utf16ToWide(const std::string& text);
 
 // Runs body with the standard output sent to a file; returns what it printed.
 std::string captureOutput(const std::function<void()>& body);

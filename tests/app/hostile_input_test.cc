@@ -1,18 +1,9 @@
 // Whole-program runs on input that a careless tool would hang or crash on.
-#include <sys/mount.h>
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
 #include "tests/test_support.h"
 
 namespace {
-
-std::vector<std::string> withCredits(std::vector<std::string> lines) {
-  std::vector<std::string> all = creditLines();
-  all.insert(all.end(), lines.begin(), lines.end());
-  return all;
-}
 
 TEST(HostileInput, HundredMegabyteLineAndBinaryData) {
   ScratchDir dir;
@@ -32,7 +23,8 @@ TEST(HostileInput, HundredMegabyteLineAndBinaryData) {
 }
 
 // Runs of a hundred thousand and of three million digits, in labels,
-// references and invocations, under a stack of 256 KiB: each is taken whole,
+// references and invocations, under a small stack (256 KiB on POSIX, the
+// main thread's 1 MiB on Windows): each is taken whole,
 // and a short reference after a long one on the same line still counts.
 TEST(HostileInput, DigitRunsOfAnyLengthUnderASmallStack) {
   for (size_t digits : {100000u, 3000000u}) {
@@ -68,38 +60,6 @@ TEST(HostileInput, MillionProcedureChain) {
   EXPECT_EQ(result.output,
             consoleBytes(withCredits({"Found 1000000 procedure macros.",
                                       "Removed 1 out of 1000001 used procedure macros."})));
-}
-
-#if !defined(__SANITIZE_ADDRESS__)
-TEST(HostileInput, RunningOutOfMemoryLeavesTheFileAlone) {
-  ScratchDir dir;
-  std::string text = "MP1\r\n" + std::string(200 << 20, 'y') + "\r\n";
-  writeBytes(dir.file("Velmarin.asm"), text);
-  RunResult result = runTool(dir.path, {}, {.addressSpace = 160L << 20});
-  EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_EQ(result.output,
-            consoleBytes(withCredits({"File 'Velmarin.asm' could not be read."})));
-  EXPECT_EQ(readBytes(dir.file("Velmarin.asm")), text);
-}
-#endif
-
-TEST(HostileInput, FullDiskKeepsTheOldFile) {
-  ScratchDir dir;
-  std::string mountPoint = dir.file("small");
-  mkdir(mountPoint.c_str(), 0755);
-  if (mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=512k") != 0)
-    GTEST_SKIP() << "cannot mount a small file system here";
-  std::string text;
-  while (text.size() < 300000) text += "MP1\r\n; filler filler filler\r\n";
-  writeBytes(mountPoint + "/Velmarin.asm", text);
-  RunResult result = runTool(mountPoint);
-  std::string after = readBytes(mountPoint + "/Velmarin.asm");
-  std::vector<std::string> left = listDirectory(mountPoint);
-  umount(mountPoint.c_str());
-  EXPECT_EQ(result.output, consoleBytes(withCredits({"Found 0 procedure macros.",
-                                                     "File 'Velmarin.asm' could not be written."})));
-  EXPECT_EQ(after, text);
-  EXPECT_EQ(left, std::vector<std::string>{"Velmarin.asm"});
 }
 
 }  // namespace

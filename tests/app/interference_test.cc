@@ -24,12 +24,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Names = std::vector<std::string>;
 
-std::vector<std::string> withCredits(std::vector<std::string> lines) {
-  std::vector<std::string> all = creditLines();
-  all.insert(all.end(), lines.begin(), lines.end());
-  return all;
-}
-
 // A program, what the tool makes of it, and how long that takes.
 struct Reference {
   std::string original;
