@@ -25,7 +25,7 @@
 #include <cstring>
 #include <vector>
 
-#include "runtime/os_seams.h"
+#include "runtime/os_shared.h"
 
 namespace os {
 namespace {
@@ -99,20 +99,11 @@ bool readLinkAt(int directory, const std::string& name, std::string* target) {
   }
 }
 
-// Eight characters that make a temporary name unlikely to be taken.
-std::string uniqueSuffix() {
-  static std::atomic<uint64_t> counter{0};
+std::string temporarySuffix() {
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
-  uint64_t x = (static_cast<uint64_t>(getpid()) << 32) ^ static_cast<uint64_t>(now.tv_nsec) ^
-               (static_cast<uint64_t>(now.tv_sec) << 20) ^ (++counter * 0x9E3779B97F4A7C15ULL);
-  x ^= x >> 29;
-  x *= 0xBF58476D1CE4E5B9ULL;
-  x ^= x >> 32;
-  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string suffix;
-  for (int i = 0; i < 8; ++i, x /= 36) suffix.push_back(kAlphabet[x % 36]);
-  return suffix;
+  return uniqueSuffix((static_cast<uint64_t>(getpid()) << 32) ^
+                      static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(now.tv_sec) << 20));
 }
 
 bool takeLockNow(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0; }
@@ -381,7 +372,7 @@ bool createTemporary(const FileLocation& location, const std::string& prefix,
   }
 #endif
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = prefix + uniqueSuffix();
+    std::string name = prefix + temporarySuffix();
     int named = openat(fdOf(location.directory), name.c_str(),
                        O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (named < 0 && errno == EEXIST) continue;
@@ -404,7 +395,7 @@ bool nameTemporary(const FileLocation& location, const std::string& prefix,
 #else
   std::string self = "/proc/self/fd/" + std::to_string(temporary->handle.value);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = prefix + uniqueSuffix();
+    std::string name = prefix + temporarySuffix();
     int linked = linkat(AT_FDCWD, self.c_str(), fdOf(location.directory), name.c_str(),
                         AT_SYMLINK_FOLLOW);
     // Without /proc, a privileged process can link the handle itself.

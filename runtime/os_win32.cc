@@ -11,7 +11,7 @@
 #include <mutex>
 #include <vector>
 
-#include "runtime/os_seams.h"
+#include "runtime/os_shared.h"
 
 namespace os {
 namespace {
@@ -111,19 +111,11 @@ std::wstring pathIn(DirectoryHandle directory, const std::string& name) {
 // itself must stay readable.
 constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
 
-std::string uniqueSuffix() {
-  static std::atomic<uint64_t> counter{0};
+std::string temporarySuffix() {
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
-  uint64_t x = (static_cast<uint64_t>(GetCurrentProcessId()) << 32) ^
-               static_cast<uint64_t>(now.QuadPart) ^ (++counter * 0x9E3779B97F4A7C15ULL);
-  x ^= x >> 29;
-  x *= 0xBF58476D1CE4E5B9ULL;
-  x ^= x >> 32;
-  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string suffix;
-  for (int i = 0; i < 8; ++i, x /= 36) suffix.push_back(kAlphabet[x % 36]);
-  return suffix;
+  return uniqueSuffix((static_cast<uint64_t>(GetCurrentProcessId()) << 32) ^
+                      static_cast<uint64_t>(now.QuadPart));
 }
 
 void (*g_onSignal)(EndSignal) = nullptr;
@@ -312,7 +304,7 @@ Access writeAccess(const FileLocation& location) {
 bool createTemporary(const FileLocation& location, const std::string& prefix,
                      TemporaryFile* temporary) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = prefix + uniqueSuffix();
+    std::string name = prefix + temporarySuffix();
     // Shared for deletion, so that the end routine can remove it while it is
     // open; the open handle alone tells other runs that it is alive.
     HANDLE handle = CreateFileW(pathIn(location.directory, name).c_str(),

@@ -1,5 +1,5 @@
-// Counters behind the failure seams of the platform layer.
-#include "runtime/os_seams.h"
+// Counters behind the failure seams, and unique names, for the platform files.
+#include "runtime/os_shared.h"
 
 #include <atomic>
 #include <cstdint>
@@ -29,6 +29,18 @@ FailureSeam g_opens;
 FailureSeam g_seeks;
 
 }  // namespace
+
+std::string uniqueSuffix(uint64_t entropy) {
+  static std::atomic<uint64_t> counter{0};
+  uint64_t x = entropy ^ (++counter * 0x9E3779B97F4A7C15ULL);
+  x ^= x >> 29;
+  x *= 0xBF58476D1CE4E5B9ULL;
+  x ^= x >> 32;
+  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string suffix;
+  for (int i = 0; i < 8; ++i, x /= 36) suffix.push_back(kAlphabet[x % 36]);
+  return suffix;
+}
 
 bool seams::fileChangeFails() { return g_fileChanges.fires(); }
 bool seams::openFails() { return g_opens.fires(); }
