@@ -124,6 +124,7 @@ build_windows() {
 # ctest does not wait on pipes the server inherited.
 run_windows_tests() {
   export WINEDEBUG=-all WINEPREFIX="$root/build/windows/wine-prefix"
+  mkdir -p "$WINEPREFIX"  # the server starts in it
   wineserver -p < /dev/null > /dev/null 2>&1
   wine wineboot < /dev/null > /dev/null 2>&1
   local status=0
