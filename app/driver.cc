@@ -3,12 +3,14 @@
 #include "app/driver.h"
 
 #include <memory>
+#include <string>
 
 #include "app/procedure_table.h"
 #include "app/rewrite_pass.h"
 #include "app/scan_pass.h"
 #include "runtime/console.h"
 #include "runtime/pattern.h"
+#include "runtime/pattern_engine.h"
 #include "runtime/run_lock.h"
 #include "runtime/text_file.h"
 
@@ -17,10 +19,13 @@ namespace {
 constexpr size_t kTableSlots = 512;
 
 void printCredits() {
+  // The library the program was built with: PCRE or PCRE2.
+  std::string name = pattern_engine::libraryName();
+  std::u16string library(name.begin(), name.end());
   printLine(u"Orrinvale uses:");
-  printLine(u"PCRE, the Perl Compatible Regular Expressions library by Philip Hazel, "
-            u"copyright University of Cambridge, England");
-  printLine(u"For PCRE license see pcre_license.txt");
+  printLine(library + u", the Perl Compatible Regular Expressions library by Philip Hazel, "
+                      u"copyright University of Cambridge, England");
+  printLine(u"For " + library + u" license see pcre_license.txt");
   printLine(u"");
 }
 

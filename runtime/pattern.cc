@@ -1,19 +1,18 @@
-// The pattern service on the PCRE 8 library.
+// The pattern service: handles, UTF-16 in and out, every match in turn, over
+// the engine that the program was built with.
 #include "runtime/pattern.h"
 
-#include <pcre.h>
-
-#include <algorithm>
 #include <cstring>
 #include <new>
 
+#include "runtime/pattern_engine.h"
 #include "runtime/run_lock.h"
 #include "runtime/text_codec.h"
 
 namespace {
 
 struct CompiledPattern {
-  pcre* code = nullptr;
+  pattern_engine::Code* code = nullptr;
   // A byte that every match starts with, or -1. Where it does not occur in
   // the rest of a subject, a search from there cannot succeed and is skipped.
   int firstByte = -1;
@@ -34,21 +33,7 @@ const CompiledPattern* compiledForm(Pattern pattern) {
   return entry.code ? &entry : nullptr;
 }
 
-// Only an ASCII character that has no other case qualifies: in caseless
-// matching a letter such as k also matches the Kelvin sign.
-int fixedFirstByte(pcre* code) {
-  int flags = 0, character = 0;
-  unsigned long options = 0;
-  if (pcre_fullinfo(code, nullptr, PCRE_INFO_FIRSTCHARACTERFLAGS, &flags) != 0 || flags != 1 ||
-      pcre_fullinfo(code, nullptr, PCRE_INFO_FIRSTCHARACTER, &character) != 0 ||
-      pcre_fullinfo(code, nullptr, PCRE_INFO_OPTIONS, &options) != 0)
-    return -1;
-  bool letter = (character >= 'a' && character <= 'z') || (character >= 'A' && character <= 'Z');
-  if (character <= 0 || character >= 0x80 || (letter && (options & PCRE_CASELESS))) return -1;
-  return character;
-}
-
-bool cannotMatchFrom(const CompiledPattern& pattern, const std::string& subject, int start) {
+bool cannotMatchFrom(const CompiledPattern& pattern, const std::string& subject, size_t start) {
   return pattern.firstByte >= 0 &&
          memchr(subject.data() + start, pattern.firstByte, subject.size() - start) == nullptr;
 }
@@ -62,11 +47,6 @@ std::string& utf8Subject() {
 std::u16string& matchScratch() {
   static auto* scratch = new std::u16string;
   return *scratch;
-}
-
-int subjectLength(const std::string& subject) {
-  // PCRE takes an int length; longer subjects are searched in their first 2 GiB.
-  return subject.size() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(subject.size());
 }
 
 // Length of the UTF-8 sequence that starts with lead (1 for a stray byte).
@@ -93,12 +73,9 @@ Pattern createPattern(const char16_t* text, int32_t options) {
   if (!text) return kNoPattern;
   std::string utf8;
   encodeUtf8(text, &utf8);
-  const char* error = nullptr;
-  int errorOffset = 0;
-  pcre* compiled = pcre_compile(utf8.c_str(), options | PCRE_UTF8 | PCRE_NO_UTF8_CHECK,
-                                &error, &errorOffset, nullptr);
+  pattern_engine::Code* compiled = pattern_engine::compile(utf8, options);
   if (!compiled) return kNoPattern;
-  registry[handle - 1] = {compiled, fixedFirstByte(compiled)};
+  registry[handle - 1] = {compiled, pattern_engine::firstByte(compiled)};
   return handle;
 }
 
@@ -114,9 +91,8 @@ int32_t patternMatches(Pattern pattern, std::u16string_view subject) {
     return 0;
   }
   if (cannotMatchFrom(*compiled, utf8, 0)) return 0;
-  int result = pcre_exec(compiled->code, nullptr, utf8.data(), subjectLength(utf8), 0,
-                         PCRE_NO_UTF8_CHECK, nullptr, 0);
-  return result >= 0 ? 1 : 0;
+  size_t matchStart, matchEnd;
+  return pattern_engine::find(compiled->code, utf8, 0, &matchStart, &matchEnd) ? 1 : 0;
 }
 
 int32_t extractMatches(Pattern pattern, std::u16string_view subject,
@@ -129,27 +105,24 @@ int32_t extractMatches(Pattern pattern, std::u16string_view subject,
   int32_t count = 0;
   try {
     encodeUtf8(subject, &utf8);
-    int length = subjectLength(utf8);
-    int start = 0;
-    int offsets[3];
-    while (start <= length && !cannotMatchFrom(*compiled, utf8, start)) {
-      int result = pcre_exec(compiled->code, nullptr, utf8.data(), length, start,
-                             PCRE_NO_UTF8_CHECK, offsets, 3);
-      if (result < 0) break;  // no further match, or a limit was exceeded
+    size_t start = 0, matchStart = 0, matchEnd = 0;
+    while (start <= utf8.size() && !cannotMatchFrom(*compiled, utf8, start)) {
+      // No further match, or a limit was exceeded: the search ends either way.
+      if (!pattern_engine::find(compiled->code, utf8, start, &matchStart, &matchEnd)) break;
       // Decoded into scratch first: the caller's array changes only once a
       // whole match is at hand, and its strings keep their storage.
       std::u16string& text = matchScratch();
       text.clear();
-      decodeUtf8(std::string_view(utf8.data() + offsets[0], offsets[1] - offsets[0]), &text);
+      decodeUtf8(std::string_view(utf8).substr(matchStart, matchEnd - matchStart), &text);
       if (matches->size() != static_cast<size_t>(count + 1)) matches->resize(count + 1);
       (*matches)[count].assign(text);
       ++count;
       // An empty match at the start position would be found again forever;
       // step one whole character past it.
-      if (offsets[1] == start)
-        start += start < length ? sequenceLength(static_cast<unsigned char>(utf8[start])) : 1;
+      if (matchEnd == start)
+        start += start < utf8.size() ? sequenceLength(static_cast<unsigned char>(utf8[start])) : 1;
       else
-        start = offsets[1];
+        start = matchEnd;
     }
   } catch (const std::bad_alloc&) {
     // Out of memory: keep what is stored so far; the array holds whole matches.
@@ -163,7 +136,7 @@ void freePattern(Pattern pattern) {
   RunLock lock;
   const CompiledPattern* compiled = compiledForm(pattern);
   if (!compiled) return;
-  pcre_free(compiled->code);
+  pattern_engine::release(compiled->code);
   patternRegistry()[pattern - 1] = CompiledPattern{};
 }
 

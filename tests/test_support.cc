@@ -10,6 +10,7 @@
 #include <random>
 #include <sstream>
 
+#include "runtime/pattern_engine.h"
 #include "runtime/text_codec.h"
 
 ScratchDir::ScratchDir() {
@@ -91,10 +92,11 @@ std::string consoleBytes(const std::vector<std::string>& lines) {
 }
 
 std::vector<std::string> creditLines() {
+  const std::string library = pattern_engine::libraryName();
   return {"Orrinvale uses:",
-          "PCRE, the Perl Compatible Regular Expressions library by Philip Hazel, "
-          "copyright University of Cambridge, England",
-          "For PCRE license see pcre_license.txt", ""};
+          library + ", the Perl Compatible Regular Expressions library by Philip Hazel, "
+                    "copyright University of Cambridge, England",
+          "For " + library + " license see pcre_license.txt", ""};
 }
 
 std::vector<std::string> withCredits(std::vector<std::string> lines) {

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Set-up, build and checks on a Debian 12 machine.
 #   tools/dev.sh example   install what is missing, build, run on the bundled example
-#   tools/dev.sh test      install what is missing, build, run every test in Release
-#                          and under AddressSanitizer + UndefinedBehaviorSanitizer
+#   tools/dev.sh test      install what is missing, build, run every test in Release,
+#                          under AddressSanitizer + UndefinedBehaviorSanitizer, on
+#                          PCRE2, and for Windows under Wine
 #   tools/dev.sh bench     install what is missing, build, run the benchmarks
 #   tools/dev.sh windows   install what is missing, build orrinvale.exe with
 #                          MinGW-w64 and pack it with its licence and the README
@@ -58,6 +59,7 @@ run_tests() {
   (cd build/release && ctest --output-on-failure -j 2)
   build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DORRINVALE_SANITIZE=ON
   (cd build/sanitize && ctest --output-on-failure -j 2)
+  build_pcre2
   build_windows
   run_windows_tests
 }
@@ -131,6 +133,27 @@ run_windows_tests() {
   (cd build/windows && ctest --output-on-failure --timeout 900) || status=$?
   wineserver -k || true
   return "$status"
+}
+
+# PCRE2 from Debian's packages. libpcre2-dev cannot be installed beside
+# libpcre3-dev, so where PCRE 8 is installed the PCRE2 packages are unpacked
+# into the build tree and found there.
+build_pcre2() {
+  local dir=build/pcre2 unpacked="$root/build/pcre2-packages/root"
+  if dpkg -s libpcre3-dev > /dev/null 2>&1 && ! dpkg -s libpcre2-dev > /dev/null 2>&1; then
+    if [ ! -f "$unpacked/usr/include/pcre2.h" ]; then
+      rm -rf build/pcre2-packages
+      mkdir -p build/pcre2-packages
+      (cd build/pcre2-packages && apt-get download -qq libpcre2-dev libpcre2-8-0 2> /dev/null)
+      for package in build/pcre2-packages/*.deb; do dpkg -x "$package" "$unpacked"; done
+    fi
+    PKG_CONFIG_SYSROOT_DIR="$unpacked" \
+      PKG_CONFIG_LIBDIR="$unpacked/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/pkgconfig" \
+      build "$dir" -DCMAKE_BUILD_TYPE=Release -DORRINVALE_PCRE=2
+  else
+    build "$dir" -DCMAKE_BUILD_TYPE=Release -DORRINVALE_PCRE=2
+  fi
+  (cd "$dir" && ctest --output-on-failure -j 2)
 }
 
 run_benchmarks() {

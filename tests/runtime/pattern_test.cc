@@ -1,12 +1,11 @@
 #include "runtime/pattern.h"
 
-#include <pcre.h>
-
 #include <random>
 
 #include <gtest/gtest.h>
 
 #include "app/line_text.h"
+#include "runtime/pattern_engine.h"
 #include "runtime/text_codec.h"
 
 namespace {
@@ -96,21 +95,19 @@ TEST_F(PatternTest, DigitRunsOfAnyLengthMatch) {
   }
 }
 
-// The plain way: every search goes to the engine.
+// The plain way: every search goes to the engine, none is skipped.
 Strings engineMatches(const char* pattern, const std::string& subject) {
-  const char* error;
-  int offset;
-  pcre* code = pcre_compile(pattern, PCRE_CASELESS | PCRE_UTF8, &error, &offset, nullptr);
+  pattern_engine::Code* code = pattern_engine::compile(pattern, kCaseInsensitive);
   Strings found;
-  int start = 0, offsets[3];
-  while (start <= static_cast<int>(subject.size()) &&
-         pcre_exec(code, nullptr, subject.data(), subject.size(), start, 0, offsets, 3) >= 0) {
+  size_t start = 0, matchStart, matchEnd;
+  while (start <= subject.size() &&
+         pattern_engine::find(code, subject, start, &matchStart, &matchEnd)) {
     std::u16string text;
-    decodeUtf8(subject.substr(offsets[0], offsets[1] - offsets[0]), &text);
+    decodeUtf8(subject.substr(matchStart, matchEnd - matchStart), &text);
     found.push_back(text);
-    start = offsets[1] > start ? offsets[1] : start + 1;
+    start = matchEnd > start ? matchEnd : start + 1;
   }
-  pcre_free(code);
+  pattern_engine::release(code);
   return found;
 }
 

@@ -1,0 +1,52 @@
+// The pattern engine on the PCRE 8 library.
+#include "runtime/pattern_engine.h"
+
+#include <pcre.h>
+
+namespace pattern_engine {
+
+struct Code {
+  pcre* compiled;
+};
+
+const char* libraryName() { return "PCRE"; }
+
+Code* compile(const std::string& text, int32_t options) {
+  const char* error = nullptr;
+  int errorOffset = 0;
+  // The caller's bits go to the library as they are (1 is PCRE_CASELESS).
+  pcre* compiled = pcre_compile(text.c_str(), options | PCRE_UTF8 | PCRE_NO_UTF8_CHECK, &error,
+                                &errorOffset, nullptr);
+  return compiled ? new Code{compiled} : nullptr;
+}
+
+void release(Code* code) {
+  if (!code) return;
+  pcre_free(code->compiled);
+  delete code;
+}
+
+int firstByte(const Code* code) {
+  int flags = 0, character = 0;
+  if (pcre_fullinfo(code->compiled, nullptr, PCRE_INFO_FIRSTCHARACTERFLAGS, &flags) != 0 ||
+      flags != 1 ||
+      pcre_fullinfo(code->compiled, nullptr, PCRE_INFO_FIRSTCHARACTER, &character) != 0)
+    return -1;
+  return isPlainByte(static_cast<uint32_t>(character)) ? character : -1;
+}
+
+bool find(const Code* code, std::string_view subject, size_t start, size_t* matchStart,
+          size_t* matchEnd) {
+  // The library takes int lengths; longer subjects are searched in their first 2 GiB.
+  int length = subject.size() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(subject.size());
+  if (start > static_cast<size_t>(length)) return false;
+  int offsets[3];
+  int result = pcre_exec(code->compiled, nullptr, subject.data(), length, static_cast<int>(start),
+                         PCRE_NO_UTF8_CHECK, offsets, 3);
+  if (result < 0) return false;  // no match, or a limit was exceeded
+  *matchStart = static_cast<size_t>(offsets[0]);
+  *matchEnd = static_cast<size_t>(offsets[1]);
+  return true;
+}
+
+}  // namespace pattern_engine
