@@ -7,12 +7,17 @@
 #   tools/dev.sh bench     install what is missing, build, run the benchmarks
 #   tools/dev.sh windows   install what is missing, build orrinvale.exe with
 #                          MinGW-w64 and pack it with its licence and the README
+#   tools/dev.sh package   install what is missing, build the Debian package
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-packages=(cmake g++ make pkg-config libpcre3-dev libgtest-dev libbenchmark-dev
+# What the example needs: the tool alone.
+example_packages=(cmake g++ make pkg-config libpcre3-dev)
+packages=("${example_packages[@]}" libgtest-dev libbenchmark-dev
           fasm qemu-user-static diffutils bc time acl)
+# Making and checking the Debian package.
+package_packages=(dpkg-dev lintian man-db file)
 # The Windows build: the cross compiler, Wine to run its tests, and what it
 # takes to build PCRE from Debian's source package.
 windows_packages=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev zip xxd)
@@ -39,16 +44,18 @@ build() {  # build DIRECTORY CMAKE-OPTIONS...
 }
 
 run_example() {
-  build build/release -DCMAKE_BUILD_TYPE=Release
+  # Only the tool, so that the result shows as soon as the packages are in.
+  cmake -S "$root" -B build/example -DCMAKE_BUILD_TYPE=Release -DORRINVALE_TESTS=OFF > /dev/null
+  cmake --build build/example -j "$(nproc)" --target orrinvale
   local scratch
   scratch=$(mktemp -d)
   cp examples/Velmarin.asm "$scratch/"
   echo "== orrinvale in $scratch"
   # On a terminal the tool prints UTF-8; redirected it prints UTF-16LE.
   if [ -t 1 ]; then
-    (cd "$scratch" && "$root/build/release/orrinvale")
+    (cd "$scratch" && "$root/build/example/orrinvale")
   else
-    (cd "$scratch" && "$root/build/release/orrinvale" | iconv -f UTF-16LE -t UTF-8)
+    (cd "$scratch" && "$root/build/example/orrinvale" | iconv -f UTF-16LE -t UTF-8)
   fi
   echo "== diff examples/Velmarin.asm $scratch/Velmarin.asm"
   diff --strip-trailing-cr examples/Velmarin.asm "$scratch/Velmarin.asm" || true
@@ -60,6 +67,8 @@ run_tests() {
   build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DORRINVALE_SANITIZE=ON
   (cd build/sanitize && ctest --output-on-failure -j 2)
   build_pcre2
+  build_package
+  bash tests/package/package_test.sh "$deb" build/package
   build_windows
   run_windows_tests
 }
@@ -156,6 +165,13 @@ build_pcre2() {
   (cd "$dir" && ctest --output-on-failure -j 2)
 }
 
+build_package() {
+  build build/package -DCMAKE_BUILD_TYPE=Release -DORRINVALE_TESTS=OFF
+  (cd build/package && cpack > /dev/null)
+  deb=$(echo "$root"/build/package/orrinvale_*_"$(dpkg --print-architecture)".deb)
+  echo "$deb"
+}
+
 run_benchmarks() {
   build build/bench -DCMAKE_BUILD_TYPE=Release -DORRINVALE_BENCHMARKS=ON
   bash bench/whole_run.sh build/bench "${@}"
@@ -163,9 +179,12 @@ run_benchmarks() {
 }
 
 case "${1:-}" in
-  example) install_missing "${packages[@]}"; run_example ;;
-  test) install_missing "${packages[@]}" "${windows_packages[@]}"; run_tests ;;
+  example) install_missing "${example_packages[@]}"; run_example ;;
+  test)
+    install_missing "${packages[@]}" "${package_packages[@]}" "${windows_packages[@]}"
+    run_tests ;;
+  package) install_missing "${example_packages[@]}" "${package_packages[@]}"; build_package ;;
   bench) shift; install_missing "${packages[@]}"; run_benchmarks "$@" ;;
   windows) build_windows ;;
-  *) echo "usage: tools/dev.sh example|test|bench|windows" >&2; exit 2 ;;
+  *) echo "usage: tools/dev.sh example|test|bench|windows|package" >&2; exit 2 ;;
 esac
