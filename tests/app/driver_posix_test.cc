@@ -39,8 +39,8 @@ TEST(Driver, FifosAndDanglingLinksAreNotFilesAndNothingIsCreated) {
   for (const std::string kind : {"fifo", "dangling link"}) {
     ScratchDir dir;
     std::string path = dir.file("Velmarin.asm");
-    if (kind == "fifo") mkfifo(path.c_str(), 0600);
-    if (kind == "dangling link") symlink("nowhere.asm", path.c_str());
+    int made = kind == "fifo" ? mkfifo(path.c_str(), 0600) : symlink("nowhere.asm", path.c_str());
+    ASSERT_EQ(made, 0) << kind;
     RunResult result = runTool(dir.path);
     EXPECT_EQ(result.exitStatus, 0) << kind;
     EXPECT_EQ(result.output, consoleBytes(withCredits({notFound, notFound}))) << kind;
@@ -54,7 +54,7 @@ TEST(Driver, SymlinkStaysALinkAndItsTargetIsRewritten) {
   mkdir(dir.file("out").c_str(), 0700);
   writeBytes(dir.file("out/real.asm"), kProgram);
   chmod(dir.file("out/real.asm").c_str(), 0640);
-  symlink("out/real.asm", dir.file("Velmarin.asm").c_str());
+  ASSERT_EQ(symlink("out/real.asm", dir.file("Velmarin.asm").c_str()), 0);
   EXPECT_EQ(runTool(dir.path).exitStatus, 0);
   EXPECT_EQ(readBytes(dir.file("out/real.asm")), kRewritten);
   struct stat info;
