@@ -102,7 +102,8 @@ bool nameTemporary(const FileLocation& location, const std::string& prefix,
 
 // Gives to what has been written to destination the metadata of source:
 // owner and group where permitted, extended attributes (access control lists
-// among them) and the mode bits, set-id bits included. If an access control
+// among them) and the mode bits, set-id bits included where the owner or the
+// group they stand for could be kept. If an access control
 // list cannot be copied, the group bits are narrowed to what the owning group
 // had, so that the copy is never more open than the source.
 bool copyMetadata(FileHandle source, FileHandle destination);

@@ -436,6 +436,12 @@ bool copyMetadata(FileHandle source, FileHandle destination) {
     // the system's to give; the new file gets its default ones.
   }
 #endif
+  // A set-id bit means "run as this owner" or "as this group": where the new
+  // file could not keep that owner or group, it does not get the bit.
+  struct stat now;
+  if (fstat(to, &now) != 0) return false;
+  if (now.st_uid != info.st_uid) mode &= ~static_cast<uint32_t>(S_ISUID);
+  if (now.st_gid != info.st_gid) mode &= ~static_cast<uint32_t>(S_ISGID);
   // Last, since a write or a change of owner clears the set-id bits.
   return fchmod(to, mode) == 0;
 }

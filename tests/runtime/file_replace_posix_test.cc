@@ -3,6 +3,7 @@
 #include "runtime/file_replace.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -85,6 +86,35 @@ TEST(Replacement, SetIdBitsSurviveWhenTheirOwnerRunsIt) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(readBytes(dir.file("f")), std::string(100000, 'n'));
   EXPECT_EQ(modeOf(dir.file("f")), 06755u);
+}
+
+// Another member of the file's group rewrites it: the new file is that
+// user's, so set-user-id would now run as that user, and it is dropped;
+// set-group-id still stands for the same group and stays.
+TEST(Replacement, SetIdBitsGoOnlyWithTheOwnerOrGroupTheyStandFor) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to unprivileged users";
+  ScratchDir dir;
+  chmod(dir.path.c_str(), 0777);
+  writeBytes(dir.file("f"), "old");
+  ASSERT_EQ(chown(dir.file("f").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chmod(dir.file("f").c_str(), 06775), 0);
+  pid_t child = fork();
+  if (child == 0) {
+    gid_t group = 65534;
+    if (setgroups(1, &group) != 0 || setgid(65533) != 0 || setuid(65533) != 0) _exit(2);
+    ReplaceStart start;
+    _exit(replaceWith(dir.file("f"), "new", &start) ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  struct stat info;
+  ASSERT_EQ(stat(dir.file("f").c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, 65533u);
+  EXPECT_EQ(info.st_gid, 65534u);
+  EXPECT_EQ(info.st_mode & 07777, 02775u);
+  EXPECT_EQ(readBytes(dir.file("f")), "new");
 }
 
 TEST(Replacement, AccessControlListsAndExtendedAttributesGoWithTheContent) {
