@@ -23,6 +23,7 @@ using EntryIndex = uint32_t;
 struct ReferenceSet {
   std::vector<EntryIndex> labels;
   size_t foldedSize = 0;  // labels[0, foldedSize) are sorted and distinct
+  bool settled = false;   // folded when its label's first block ended
 };
 
 void addReference(ReferenceSet& refs, EntryIndex label);

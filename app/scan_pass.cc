@@ -35,10 +35,14 @@ ProcedureEntry& currentEntry(ScanState& state) {
 
 // A procedure's references are complete once its block is left; they are
 // folded then, so memory holds each label once. A label that names many
-// blocks is left to the folding as its set grows: re-sorting its whole set
-// at every block end would cost time in the set, not in the block.
+// blocks is folded only at the end of its first: later ones are left to the
+// folding as the set grows, since re-sorting the whole set at every block
+// end would cost time in the set, not in the block.
 void leaveContext(ScanState& state) {
-  if (state.current && state.current->refs.foldedSize == 0) foldReferences(state.current->refs);
+  if (state.current && !state.current->refs.settled) {
+    foldReferences(state.current->refs);
+    state.current->refs.settled = true;
+  }
   state.current = nullptr;
 }
 

@@ -108,7 +108,7 @@ build_windows_pcre() {
   cmake -S "$source" -B "$deps/build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$root/$deps/install" \
     -DBUILD_SHARED_LIBS=OFF -DPCRE_SUPPORT_UTF=ON -DPCRE_SUPPORT_UNICODE_PROPERTIES=ON \
-    -DPCRE_BUILD_PCRECPP=OFF -DPCRE_BUILD_PCREGREP=OFF -DPCRE_BUILD_TESTS=OFF \
+    -DPCRE_SUPPORT_JIT=ON -DPCRE_BUILD_PCRECPP=OFF -DPCRE_BUILD_PCREGREP=OFF -DPCRE_BUILD_TESTS=OFF \
     -Wno-dev > /dev/null
   cmake --build "$deps/build" -j "$(nproc)" > /dev/null
   cmake --install "$deps/build" > /dev/null

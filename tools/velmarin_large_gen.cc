@@ -3,9 +3,10 @@
 // comments, main code that reaches some of them, and one invocation line per
 // procedure. Deterministic for a given seed.
 //
-//   velmarin_large_gen SEED SIZE_MIB OUTPUT [--utf16le]
+//   velmarin_large_gen SEED SIZE_MIB OUTPUT [--utf16le] [--procedures=N]
 //
-// About one procedure per 5,400 bytes, so 1 GiB holds some 200,000.
+// About one procedure per 5,400 bytes, so 1 GiB holds some 200,000, unless
+// --procedures says how many.
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
@@ -58,19 +59,26 @@ class Writer {
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    std::fprintf(stderr, "usage: velmarin_large_gen SEED SIZE_MIB OUTPUT [--utf16le]\n");
+    std::fprintf(stderr,
+                 "usage: velmarin_large_gen SEED SIZE_MIB OUTPUT [--utf16le] [--procedures=N]\n");
     return 2;
   }
   std::mt19937 random(static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10)));
   long target = std::strtol(argv[2], nullptr, 10) * (1L << 20);
-  bool utf16 = argc > 4 && std::strcmp(argv[4], "--utf16le") == 0;
+  bool utf16 = false;
+  long procedures = 0;
+  for (int i = 4; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--utf16le") == 0) utf16 = true;
+    else if (std::strncmp(argv[i], "--procedures=", 13) == 0)
+      procedures = std::strtol(argv[i] + 13, nullptr, 10);
+  }
   FILE* out = std::fopen(argv[3], "wb");
   if (!out) return 1;
   Writer writer(out, utf16);
   if (utf16) writer.raw("\xFF\xFE", 2);
 
   // Leave room for the main code and one invocation line per procedure.
-  long procedures = std::max(10L, target / kBytesPerProcedure);
+  if (procedures <= 0) procedures = std::max(10L, target / kBytesPerProcedure);
   long bodyBudget = target - procedures * 12 * (utf16 ? 2 : 1);
   // About 60% of the procedures belong to the live part of the program and
   // mention only each other; the rest mention anything and are dead unless a
