@@ -7,14 +7,7 @@ set -uo pipefail
 exe=$(realpath "$1")
 hold=$(realpath "$2")
 linux=$(realpath "$3")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-passed=0 failed=0
-check() {  # check NAME CONDITION...
-  local name=$1
-  shift
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
-}
+source "$(dirname "$0")/../check.sh"
 # Runs the Windows program in directory $1; its console bytes go to $1.out.
 run_windows() { (cd "$1" && wine "$exe" < /dev/null > "$1.out" 2> /dev/null); }
 run_linux() { (cd "$1" && "$linux/orrinvale" > "$1.out"); }
@@ -185,5 +178,4 @@ for attempt in $(seq 1 8); do
   check "Ctrl+C $attempt: no temporary file" [ "$(ls -A "$dir")" = Velmarin.asm ]
 done
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

@@ -7,14 +7,7 @@ set -uo pipefail
 deb=$(realpath "$1")
 build=$(realpath "$2")
 source_dir=$(realpath "$(dirname "$0")/../..")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-passed=0 failed=0
-check() {  # check NAME COMMAND...
-  local name=$1
-  shift
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
-}
+source "$(dirname "$0")/../check.sh"
 same() { [ "$1" = "$2" ] || { echo "  got:      $1"; echo "  expected: $2"; return 1; }; }
 
 files="./usr/bin/orrinvale
@@ -65,5 +58,4 @@ cmake --install "$build" --prefix "$work/prefix" > /dev/null
 check "cmake --install layout" same "$(cd "$work/prefix" && find . -type f | sort)" \
   "$(echo "$files" | sed 's|^\./usr|.|' | sort)"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,23 @@
 #include "tests/test_support.h"
 
 namespace {
+
+// Replaces path with text in a child that runs as user with the given
+// groups (the first is its own). Returns whether the replacement landed.
+bool replaceAsUser(const std::string& path, const std::string& text, uid_t user,
+                   std::vector<gid_t> groups) {
+  pid_t child = fork();
+  if (child == 0) {
+    if (setgroups(groups.size(), groups.data()) != 0 || setgid(groups[0]) != 0 ||
+        setuid(user) != 0)
+      _exit(2);
+    ReplaceStart start;
+    _exit(replaceWith(path, text, &start) ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
 mode_t modeOf(const std::string& path) {
   struct stat info;
@@ -74,16 +92,7 @@ TEST(Replacement, SetIdBitsSurviveWhenTheirOwnerRunsIt) {
   writeBytes(dir.file("f"), "old");
   ASSERT_EQ(chown(dir.file("f").c_str(), 65534, 65534), 0);
   ASSERT_EQ(chmod(dir.file("f").c_str(), 06755), 0);
-  pid_t child = fork();
-  if (child == 0) {
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
-    ReplaceStart start;
-    _exit(replaceWith(dir.file("f"), std::string(100000, 'n'), &start) ? 0 : 1);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(replaceAsUser(dir.file("f"), std::string(100000, 'n'), 65534, {65534}));
   EXPECT_EQ(readBytes(dir.file("f")), std::string(100000, 'n'));
   EXPECT_EQ(modeOf(dir.file("f")), 06755u);
 }
@@ -98,17 +107,8 @@ TEST(Replacement, SetIdBitsGoOnlyWithTheOwnerOrGroupTheyStandFor) {
   writeBytes(dir.file("f"), "old");
   ASSERT_EQ(chown(dir.file("f").c_str(), 65534, 65534), 0);
   ASSERT_EQ(chmod(dir.file("f").c_str(), 06775), 0);
-  pid_t child = fork();
-  if (child == 0) {
-    gid_t group = 65534;
-    if (setgroups(1, &group) != 0 || setgid(65533) != 0 || setuid(65533) != 0) _exit(2);
-    ReplaceStart start;
-    _exit(replaceWith(dir.file("f"), "new", &start) ? 0 : 1);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  // Its own group is 65533; 65534 is a supplementary one.
+  EXPECT_TRUE(replaceAsUser(dir.file("f"), "new", 65533, {65533, 65534}));
   struct stat info;
   ASSERT_EQ(stat(dir.file("f").c_str(), &info), 0);
   EXPECT_EQ(info.st_uid, 65533u);
