@@ -3,13 +3,13 @@
 #ifndef ORRINVALE_APP_DRIVER_H_
 #define ORRINVALE_APP_DRIVER_H_
 
-// Releases every pattern and closes every open file (writing out its buffer).
-// Run at the end of every run, and by the console-close handler.
-void runEndRoutine();
-
 #include <string_view>
 
 #include "app/procedure_table.h"
+
+// Releases every pattern and closes every open file (writing out its buffer).
+// Run at the end of every run, and by the console-close handler.
+void runEndRoutine();
 
 // Both passes over the named file: the scan, the marking, the rewrite, with
 // their console lines.

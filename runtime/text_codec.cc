@@ -169,11 +169,7 @@ std::string_view trimSpaceUnits(TextFormat format, std::string_view raw) {
     case TextFormat::Utf16Be: space = "\0 "sv; break;
     case TextFormat::Utf32Le: space = " \0\0\0"sv; break;
     case TextFormat::Utf32Be: space = "\0\0\0 "sv; break;
-    default: {
-      size_t first = raw.find_first_not_of(' ');
-      if (first == raw.npos) return {};
-      return raw.substr(first, raw.find_last_not_of(' ') - first + 1);
-    }
+    default: space = " "sv; break;
   }
   size_t size = space.size();
   size_t first = 0, end = raw.size() - raw.size() % size;
