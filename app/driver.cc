@@ -1,22 +1,26 @@
-// Start-up and sequencing. The driver decides nothing about the file; the
-// passes do.
+// Start-up and sequencing: scan, mark, rewrite. The driver decides nothing
+// about the file's lines; the scan and the rewrite do.
 #include "app/driver.h"
 
-#include <memory>
+#include <new>
+#include <optional>
 #include <string>
 
-#include "app/procedure_table.h"
+#include "app/block_scan.h"
+#include "app/edit_rewrite.h"
+#include "app/line_text.h"
+#include "app/marking.h"
 #include "app/rewrite_pass.h"
 #include "app/scan_pass.h"
+#include "runtime/background_copy.h"
 #include "runtime/console.h"
+#include "runtime/file_replace.h"
 #include "runtime/pattern.h"
 #include "runtime/pattern_engine.h"
 #include "runtime/run_lock.h"
 #include "runtime/text_file.h"
 
 namespace {
-
-constexpr size_t kTableSlots = 512;
 
 void printCredits() {
   // The library the program was built with: PCRE or PCRE2.
@@ -29,6 +33,90 @@ void printCredits() {
   printLine(u"");
 }
 
+// Marks from the main code; false when memory ran out.
+bool mark(ProcedureTable& table) {
+  try {
+    markFromMainCode(table);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+// The scan's console line. An incomplete table would call live procedures
+// dead: then nothing is rewritten.
+bool reportScan(std::u16string_view fileName, bool complete, int64_t macroCount) {
+  if (!complete) printLine(u"File '" + std::u16string(fileName) + u"' could not be read.");
+  else printLine(u"Found " + decimal(macroCount) + u" procedure macros.");
+  return complete;
+}
+
+// Line by line, through the patterns: scan, mark, rewrite.
+void runByLines(std::u16string_view fileName, TextFile* source, TextFormat format,
+                ProcedureTable& table) {
+  int64_t macroCount = 0;
+  bool complete = false;
+  try {
+    ScanState scan(table);
+    scanByLines(source, format, scan);
+    finishScan(scan);
+    macroCount = scan.macroCount;
+    complete = !source->readFailed && mark(table);
+  } catch (const std::bad_alloc&) {
+    complete = false;
+  }
+  if (!reportScan(fileName, complete, macroCount)) return;
+  Replacement replacement;
+  ReplaceStart start = beginReplacement(fileName, source, &replacement);
+  replaceContent(fileName, source, start, replacement, [&](TextFile* output, RemovalCounts* counts) {
+    return writeByLines(source, format, table, output, counts);
+  });
+}
+
+// By blocks: scan, mark, rewrite from the scan's edits. The new file is begun
+// first, so that the part of the file before the first edit can be copied
+// into it while the scan reads on.
+void runByBlocks(std::u16string_view fileName, TextFile* source, TextFormat format,
+                 ProcedureTable& table) {
+  Replacement replacement;
+  ReplaceStart start = beginReplacement(fileName, source, &replacement);
+  EditList edits;
+  int64_t macroCount = 0, copied = 0;
+  bool complete = false;
+  try {
+    std::optional<BackgroundCopy> copy;
+    if (start == ReplaceStart::Ready && canCopyInBackground())
+      copy.emplace(source, replacement.output);
+    ScanState scan(table);
+    scanByBlocks(source, format, scan, &edits, [&](int64_t settled) {
+      if (copy) copy->settle(settled);
+    });
+    finishScan(scan);
+    macroCount = scan.macroCount;
+    if (copy) copied = copy->finish();
+    complete = !source->readFailed && mark(table);
+  } catch (const std::bad_alloc&) {
+    complete = false;
+  }
+  if (!reportScan(fileName, complete, macroCount)) {
+    if (start == ReplaceStart::Ready) abandonReplacement(&replacement);
+    return;
+  }
+  if (edits.overflowed) {
+    // Too many edits to keep: the file is read again, line by line.
+    if (start == ReplaceStart::Ready) abandonReplacement(&replacement);
+    start = beginReplacement(fileName, source, &replacement);
+    replaceContent(fileName, source, start, replacement,
+                   [&](TextFile* output, RemovalCounts* counts) {
+                     return writeByLines(source, format, table, output, counts);
+                   });
+    return;
+  }
+  replaceContent(fileName, source, start, replacement, [&](TextFile* output, RemovalCounts* counts) {
+    return copied >= 0 && writeWithEdits(source, format, edits, table, copied, output, counts);
+  });
+}
+
 }  // namespace
 
 void runEndRoutine() {
@@ -37,22 +125,30 @@ void runEndRoutine() {
   closeAllFiles();
 }
 
-void runPasses(std::u16string_view fileName, ProcedureTable& table) {
-  // One open file for both passes, held for the whole run: the rewrite must
-  // act on exactly the content that the scan judged, and a second run of the
-  // tool waits until this one is done.
+void runPasses(std::u16string_view fileName, ProcedureTable& table, PassWay way) {
+  clearTable(table);
+  // One open file for the whole run, held exclusively: the rewrite must act on
+  // exactly the content that the scan judged, and a second run of the tool
+  // waits until this one is done.
   TextFile* source = openForReadingExclusively(fileName);
-  // An incomplete table would call live procedures dead; then the file is
-  // left as it is.
-  if (ScanPass(fileName, source, table)) RewritePass(fileName, source, table);
-  if (source) closeFile(source);
+  if (!source) {
+    printLine(notFoundMessage(fileName));
+    printLine(notFoundMessage(fileName));
+    return;
+  }
+  TextFormat format = readFormat(source);
+  if (way == PassWay::Fast && blockScanReads(format)) runByBlocks(fileName, source, format, table);
+  else runByLines(fileName, source, format, table);
+  closeFile(source);
 }
 
 int runOrrinvale() {
   initPatterns();
   if (openConsole(runEndRoutine)) {
     printCredits();
-    auto table = std::make_unique<ProcedureTable>(kTableSlots);
+    // Left to the end of the process: freeing a few hundred thousand small
+    // reference sets one by one takes longer than marking them did.
+    static ProcedureTable* table = new ProcedureTable;
     runPasses(u"Velmarin.asm", *table);
   }
   runEndRoutine();

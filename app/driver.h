@@ -1,5 +1,5 @@
-// The program from start to end: runtime and console up, credits, the two
-// passes over "Velmarin.asm", the end routine.
+// The program from start to end: runtime and console up, credits, the scan,
+// the marking and the rewrite of "Velmarin.asm", the end routine.
 #ifndef ORRINVALE_APP_DRIVER_H_
 #define ORRINVALE_APP_DRIVER_H_
 
@@ -11,9 +11,14 @@
 // Run at the end of every run, and by the console-close handler.
 void runEndRoutine();
 
-// Both passes over the named file: the scan, the marking, the rewrite, with
-// their console lines.
-void runPasses(std::u16string_view fileName, ProcedureTable& table);
+// How the file is read and written. Both give the same table, the same
+// console lines and the same bytes; the reference way, line by line through
+// the patterns, is there to be compared with.
+enum class PassWay { Fast, Reference };
+
+// Scans the named file, marks what the main code reaches and rewrites the
+// file, with their console lines.
+void runPasses(std::u16string_view fileName, ProcedureTable& table, PassWay way = PassWay::Fast);
 
 // Runs the tool in the current directory; returns the exit status, always 0.
 int runOrrinvale();

@@ -20,7 +20,7 @@ void MarkReachable(ProcedureTable& table, const ReferenceSet& refs) {
 }
 
 void markFromMainCode(ProcedureTable& table) {
-  ProcedureEntry& main = entryFor(table, MainContextKey);
+  ProcedureEntry& main = table.entries[kMainCode];
   main.used = 1;
   if (!main.refs.labels.empty()) MarkReachable(table, main.refs);
 }

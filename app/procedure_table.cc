@@ -2,34 +2,42 @@
 #include "app/procedure_table.h"
 
 #include <algorithm>
-#include <limits>
 #include <new>
 
 namespace {
 
 constexpr std::u16string_view kProcedurePrefix = u"_Procedure";
-constexpr size_t kMaxPackedDigits = 19;  // below 2^64 whatever the digits
-
-// A key's identity as held in a slot (all but the hash).
-struct KeyForm {
-  uint64_t key;
-  uint32_t keyLength;
-};
 
 // "_Procedure" + 1 to 19 digits, as the digits' value and count; the count
 // keeps leading zeros apart (_Procedure012 is not _Procedure12).
-bool packDigitKey(std::u16string_view key, KeyForm* form) {
+bool packDigitKey(std::u16string_view key, uint64_t* value, uint32_t* digits) {
   if (key.size() <= kProcedurePrefix.size() ||
-      key.size() > kProcedurePrefix.size() + kMaxPackedDigits || !key.starts_with(kProcedurePrefix))
+      key.size() > kProcedurePrefix.size() + kMaxNumberDigits || !key.starts_with(kProcedurePrefix))
     return false;
-  uint64_t value = 0;
+  uint64_t number = 0;
   for (char16_t c : key.substr(kProcedurePrefix.size())) {
     if (c < u'0' || c > u'9') return false;
-    value = value * 10 + (c - u'0');
+    number = number * 10 + (c - u'0');
   }
-  *form = {value, ProcedureTable::kDigitKey |
-                      static_cast<uint32_t>(key.size() - kProcedurePrefix.size())};
+  *value = number;
+  *digits = static_cast<uint32_t>(key.size() - kProcedurePrefix.size());
   return true;
+}
+
+// Whether digits decimal digits of value begin with a zero (more than one).
+bool hasLeadingZero(uint64_t value, uint32_t digits) {
+  static constexpr uint64_t kPowers[] = {
+      1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL, 10000000ULL, 100000000ULL,
+      1000000000ULL, 10000000000ULL, 100000000000ULL, 1000000000000ULL, 10000000000000ULL,
+      100000000000000ULL, 1000000000000000ULL, 10000000000000000ULL, 100000000000000000ULL,
+      1000000000000000000ULL};
+  return digits > 1 && value < kPowers[digits - 1];
+}
+
+uint32_t decimalWidth(uint64_t value) {
+  uint32_t width = 1;
+  for (; value >= 10; value /= 10) ++width;
+  return width;
 }
 
 uint64_t mix(uint64_t x) {
@@ -40,95 +48,133 @@ uint64_t mix(uint64_t x) {
   return x ^ (x >> 31);
 }
 
-size_t slotCountFor(size_t wanted) {
-  size_t count = 16;
-  while (count < wanted) count *= 2;
-  return count;
-}
-
-bool holdsKey(const ProcedureTable& table, const ProcedureTable::Slot& slot,
-              std::u16string_view key, bool packed, const KeyForm& form) {
-  if (slot.keyLength != form.keyLength) return false;
-  if (packed) return slot.key == form.key;
-  return std::u16string_view(table.keyText).substr(slot.key, slot.keyLength) == key;
-}
-
-// The slot that holds key's entry, or the empty slot where it belongs.
-ProcedureTable::Slot& slotFor(ProcedureTable& table, std::u16string_view key, uint64_t hash,
-                              bool packed, const KeyForm& form) {
-  size_t mask = table.slots.size() - 1;
-  for (size_t i = hash & mask;; i = (i + 1) & mask) {
-    ProcedureTable::Slot& slot = table.slots[i];
-    if (slot.entry == ProcedureTable::kNoEntry) return slot;
-    if (slot.hash == hash && holdsKey(table, slot, key, packed, form)) return slot;
-  }
-}
-
-void growSlots(ProcedureTable& table) {
-  std::vector<ProcedureTable::Slot> old(table.slots.size() * 2);
-  old.swap(table.slots);
-  size_t mask = table.slots.size() - 1;
-  for (const ProcedureTable::Slot& slot : old) {
-    if (slot.entry == ProcedureTable::kNoEntry) continue;
-    size_t i = slot.hash & mask;
-    while (table.slots[i].entry != ProcedureTable::kNoEntry) i = (i + 1) & mask;
-    table.slots[i] = slot;
-  }
+std::u16string spellNumber(uint64_t value, uint32_t digits) {
+  std::u16string text(kProcedurePrefix);
+  text.resize(text.size() + digits, u'0');
+  for (size_t i = text.size(); digits > 0; --digits, --i, value /= 10)
+    text[i - 1] = static_cast<char16_t>(u'0' + value % 10);
+  return text;
 }
 
 }  // namespace
 
-ProcedureTable::ProcedureTable(size_t slotCount) : slots(slotCountFor(slotCount)) {}
+ProcedureTable::ProcedureTable() : slots_(16) { entries.emplace_back(); }
+
+ProcedureTable::Slot& ProcedureTable::slotFor(std::u16string_view key, uint64_t hash,
+                                              uint64_t packed, uint32_t keyLength) {
+  size_t mask = slots_.size() - 1;
+  for (size_t i = hash & mask;; i = (i + 1) & mask) {
+    Slot& slot = slots_[i];
+    if (slot.entry == kNoEntry) return slot;
+    if (slot.hash != hash || slot.keyLength != keyLength) continue;
+    if (keyLength & kDigitKey ? slot.key == packed
+                              : std::u16string_view(keyText_).substr(slot.key, keyLength) == key)
+      return slot;
+  }
+}
+
+void ProcedureTable::growSlots() {
+  std::vector<Slot> old(slots_.size() * 2);
+  old.swap(slots_);
+  size_t mask = slots_.size() - 1;
+  for (const Slot& slot : old) {
+    if (slot.entry == kNoEntry) continue;
+    size_t i = slot.hash & mask;
+    while (slots_[i].entry != kNoEntry) i = (i + 1) & mask;
+    slots_[i] = slot;
+  }
+}
+
+EntryIndex ProcedureTable::newEntry() {
+  if (entries.size() >= kNoEntry - 1) throw std::bad_alloc();
+  entries.emplace_back();
+  return static_cast<EntryIndex>(entries.size() - 1);
+}
+
+// The hashed entry for a key: packed is the digits' value for digit keys
+// (keyLength then has kDigitKey set), else key is stored as text.
+EntryIndex ProcedureTable::find(std::u16string_view key, uint64_t hash, uint64_t packed,
+                                uint32_t keyLength) {
+  Slot* slot = &slotFor(key, hash, packed, keyLength);
+  if (slot->entry != kNoEntry) return slot->entry;
+  if (2 * (entries.size() + 1) > slots_.size()) {
+    growSlots();
+    slot = &slotFor(key, hash, packed, keyLength);
+  }
+  if (!(keyLength & kDigitKey)) {
+    packed = keyText_.size();
+    keyText_.append(key);
+  }
+  EntryIndex index = newEntry();
+  *slot = {hash, packed, index, keyLength};
+  return index;
+}
+
+EntryIndex indexForNumber(ProcedureTable& table, uint64_t value, uint32_t digits) {
+  // Numbers up to about a million, or a little beyond the entries there are,
+  // go in the array; a file that names a few huge numbers costs no memory
+  // for the gaps.
+  if (!hasLeadingZero(value, digits) &&
+      value < std::max<uint64_t>(1 << 20, 8 * static_cast<uint64_t>(table.entries.size()))) {
+    auto& byNumber = table.byNumber_;
+    if (value >= byNumber.size())
+      byNumber.resize(std::max<size_t>(value + 1, 2 * byNumber.size()),
+                      ProcedureTable::kNoEntry);
+    EntryIndex& entry = byNumber[value];
+    if (entry == ProcedureTable::kNoEntry) {
+      // Met before the array reached it, the number was hashed; it stays
+      // the same entry.
+      const ProcedureTable::Slot& slot = table.slotFor(
+          {}, mix(value + digits), value, ProcedureTable::kDigitKey | digits);
+      entry = slot.entry != ProcedureTable::kNoEntry ? slot.entry : table.newEntry();
+    }
+    return entry;
+  }
+  return table.find({}, mix(value + digits), value, ProcedureTable::kDigitKey | digits);
+}
+
+void prefetchNumber(const ProcedureTable& table, uint64_t value) {
+  if (value < table.byNumber_.size()) __builtin_prefetch(&table.byNumber_[value]);
+}
+
+EntryIndex indexFor(ProcedureTable& table, std::u16string_view key) {
+  uint64_t value;
+  uint32_t digits;
+  if (packDigitKey(key, &value, &digits)) return indexForNumber(table, value, digits);
+  if (key.size() >= ProcedureTable::kDigitKey) throw std::bad_alloc();
+  return table.find(key, std::hash<std::u16string_view>()(key), 0,
+                    static_cast<uint32_t>(key.size()));
+}
 
 std::u16string keyOf(const ProcedureTable& table, EntryIndex entry) {
-  for (const ProcedureTable::Slot& slot : table.slots) {
+  const auto& byNumber = table.byNumber_;
+  auto found = std::find(byNumber.begin(), byNumber.end(), entry);
+  if (entry != kMainCode && found != byNumber.end()) {
+    uint64_t value = static_cast<uint64_t>(found - byNumber.begin());
+    return spellNumber(value, decimalWidth(value));
+  }
+  for (const ProcedureTable::Slot& slot : table.slots_) {
     if (slot.entry != entry) continue;
-    if (!(slot.keyLength & ProcedureTable::kDigitKey))
-      return std::u16string(std::u16string_view(table.keyText).substr(slot.key, slot.keyLength));
-    std::u16string text = u"_Procedure";
-    size_t digits = slot.keyLength & ~ProcedureTable::kDigitKey;
-    text.resize(text.size() + digits, u'0');
-    uint64_t value = slot.key;
-    for (size_t i = text.size(); digits > 0; --digits, --i, value /= 10)
-      text[i - 1] = static_cast<char16_t>(u'0' + value % 10);
-    return text;
+    if (slot.keyLength & ProcedureTable::kDigitKey)
+      return spellNumber(slot.key, slot.keyLength & ~ProcedureTable::kDigitKey);
+    return std::u16string(std::u16string_view(table.keyText_).substr(slot.key, slot.keyLength));
   }
   return {};
 }
 
-EntryIndex indexFor(ProcedureTable& table, std::u16string_view key) {
-  KeyForm form{};
-  bool packed = packDigitKey(key, &form);
-  if (!packed) {
-    if (key.size() >= ProcedureTable::kDigitKey) throw std::bad_alloc();
-    form = {table.keyText.size(), static_cast<uint32_t>(key.size())};
-  }
-  uint64_t hash = packed ? mix(form.key + form.keyLength) : std::hash<std::u16string_view>()(key);
-  ProcedureTable::Slot* slot = &slotFor(table, key, hash, packed, form);
-  if (slot->entry != ProcedureTable::kNoEntry) return slot->entry;
-  if (table.entries.size() >= ProcedureTable::kNoEntry - 1) throw std::bad_alloc();
-  if (2 * (table.entries.size() + 1) > table.slots.size()) {
-    growSlots(table);
-    slot = &slotFor(table, key, hash, packed, form);
-  }
-  auto index = static_cast<EntryIndex>(table.entries.size());
-  if (!packed) table.keyText.append(key);
-  table.entries.emplace_back();
-  *slot = {hash, form.key, index, form.keyLength};
-  return index;
-}
-
 void clearTable(ProcedureTable& table) {
   table.entries.clear();
-  std::fill(table.slots.begin(), table.slots.end(), ProcedureTable::Slot{});
-  table.keyText.clear();
+  table.entries.emplace_back();
+  std::vector<EntryIndex>().swap(table.byNumber_);
+  table.slots_.assign(16, ProcedureTable::Slot{});
+  table.keyText_.clear();
 }
 
 void addReference(ReferenceSet& refs, EntryIndex label) {
   // Repeats in a row are common (a loop calling one helper) and cost nothing.
   if (!refs.labels.empty() && refs.labels.back() == label) return;
   refs.labels.push_back(label);
-  if (refs.labels.size() >= 2 * refs.foldedSize + 32) foldReferences(refs);
+  if (refs.labels.size() >= 2 * static_cast<size_t>(refs.foldedSize) + 32) foldReferences(refs);
 }
 
 void foldReferences(ReferenceSet& refs) {
@@ -136,7 +182,7 @@ void foldReferences(ReferenceSet& refs) {
   if (labels.size() != refs.foldedSize) {
     std::sort(labels.begin(), labels.end());
     labels.erase(std::unique(labels.begin(), labels.end()), labels.end());
-    refs.foldedSize = labels.size();
+    refs.foldedSize = static_cast<uint32_t>(labels.size());
   }
   labels.shrink_to_fit();
 }

@@ -10,25 +10,27 @@
 #include <string_view>
 #include <vector>
 
-// The key under which references made outside every procedure macro are kept.
-inline constexpr std::u16string_view MainContextKey = u"1";
-
 // Where an entry stands in ProcedureTable::entries.
 using EntryIndex = uint32_t;
 
+// The entry of the main code: references made outside every procedure macro.
+// It exists in every table, and no key names it.
+inline constexpr EntryIndex kMainCode = 0;
+
 // The labels that a context mentions, each held as the index of the entry it
 // names: four bytes a label, however long the label. New labels are appended
-// and from time to time folded into a sorted set, so that a label mentioned a
+// and from time to time folded into a set, so that a label mentioned a
 // thousand times is still held once (give or take one round of appends).
 struct ReferenceSet {
   std::vector<EntryIndex> labels;
-  size_t foldedSize = 0;  // labels[0, foldedSize) are sorted and distinct
-  bool settled = false;   // folded when its label's first block ended
+  uint32_t foldedSize = 0;  // labels[0, foldedSize) are distinct
+  bool settled = false;     // its label's first block has ended
 };
 
 void addReference(ReferenceSet& refs, EntryIndex label);
 // Sorts, drops repeats and returns spare capacity.
 void foldReferences(ReferenceSet& refs);
+
 
 struct ProcedureEntry {
   int32_t used = 0;  // 1 once found reachable from the main code
@@ -36,13 +38,22 @@ struct ProcedureEntry {
 };
 
 // Keys compare exactly, code unit by code unit; letter case matters. The
-// table is consulted for every reference in the file, so a lookup should
-// touch one cache line: the index is open addressing over full 64-bit
-// hashes, and the usual key, "_Procedure" and up to 19 digits, is held in
-// its slot as a number and a digit count. Other keys are stored back to back
-// in keyText.
-struct ProcedureTable {
-  explicit ProcedureTable(size_t slots);
+// table is consulted for every reference in the file, so the usual key,
+// "_Procedure" and digits without a leading zero, is found by its number in
+// a plain array; other keys of up to 19 digits are hashed as a number and a
+// digit count, the rest as text.
+class ProcedureTable {
+ public:
+  ProcedureTable();
+
+  std::deque<ProcedureEntry> entries;  // a deque: entries never move
+
+ private:
+  friend EntryIndex indexFor(ProcedureTable&, std::u16string_view);
+  friend EntryIndex indexForNumber(ProcedureTable&, uint64_t, uint32_t);
+  friend void prefetchNumber(const ProcedureTable&, uint64_t);
+  friend std::u16string keyOf(const ProcedureTable&, EntryIndex);
+  friend void clearTable(ProcedureTable&);
 
   struct Slot {
     uint64_t hash = 0;
@@ -53,22 +64,40 @@ struct ProcedureTable {
   static constexpr uint32_t kDigitKey = 0x80000000u;
   static constexpr EntryIndex kNoEntry = ~EntryIndex{0};
 
-  std::deque<ProcedureEntry> entries;  // a deque: entries never move
-  std::vector<Slot> slots;             // a power of two, at most half full
-  std::u16string keyText;              // every key, back to back
+  EntryIndex find(std::u16string_view key, uint64_t hash, uint64_t packed, uint32_t keyLength);
+  Slot& slotFor(std::u16string_view key, uint64_t hash, uint64_t packed, uint32_t keyLength);
+  EntryIndex newEntry();
+  void growSlots();
+
+  std::vector<EntryIndex> byNumber_;  // entry of "_Procedure<n>", or kNoEntry
+  std::vector<Slot> slots_;           // a power of two, at most half full
+  std::u16string keyText_;            // every text key, back to back
 };
 
-// The entry for key, created with used 0 and no refs if missing. This is the
-// only way in, for reading and writing alike.
+// The most digits a key may have to be held as a number.
+inline constexpr uint32_t kMaxNumberDigits = 19;
+
+// The entry for key, created with used 0 and no refs if missing. This and
+// indexForNumber are the only ways in, for reading and writing alike.
 EntryIndex indexFor(ProcedureTable& table, std::u16string_view key);
 inline ProcedureEntry& entryFor(ProcedureTable& table, std::u16string_view key) {
   return table.entries[indexFor(table, key)];
 }
 
-// The key of an entry; a search, for tests and diagnostics only.
+// The entry for "_Procedure" followed by digits decimal digits (1 to 19,
+// leading zeros included) whose value is value: what indexFor gives for the
+// spelled-out key, without spelling it out.
+EntryIndex indexForNumber(ProcedureTable& table, uint64_t value, uint32_t digits);
+
+// Asks the processor to fetch where indexForNumber will look for value, so
+// that a batch of look-ups waits for memory once, not once each.
+void prefetchNumber(const ProcedureTable& table, uint64_t value);
+
+// The key of an entry ("" for the main code); a search, for tests and
+// diagnostics only.
 std::u16string keyOf(const ProcedureTable& table, EntryIndex entry);
 
-// Removes every entry.
+// Removes every entry but the main code's, which is reset.
 void clearTable(ProcedureTable& table);
 
 #endif  // ORRINVALE_APP_PROCEDURE_TABLE_H_

@@ -1,6 +1,6 @@
 // Micro-benchmarks of the hot paths: line reading per format, the pattern
-// service on typical lines, both passes per kind of line, one label in many
-// blocks, and the marking.
+// service on typical lines, the scan both ways and whole runs both ways per
+// kind of line, one label in many blocks, and the marking.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "app/block_scan.h"
+#include "app/driver.h"
 #include "app/line_text.h"
 #include "app/marking.h"
-#include "app/rewrite_pass.h"
 #include "app/scan_pass.h"
 #include "runtime/pattern.h"
 #include "runtime/text_codec.h"
@@ -88,26 +89,32 @@ BENCHMARK_CAPTURE(BM_Pattern, extract_two_references, kReferencePattern,
                   u" dq _Procedure12, _Procedure3456", true);
 BENCHMARK_CAPTURE(BM_Pattern, extract_invocation, kInvocationPattern, u"MP1234", true);
 
-void scanScratchFile(ProcedureTable& table) {
+// The scan of the scratch file, the block scan (argument 1) or the reference.
+void scanScratchFile(ProcedureTable& table, bool blocks) {
   TextFile* file = openForReading(widen(scratchFile()));
-  ScanPass(widen(scratchFile()), file, table);
+  TextFormat format = readFormat(file);
+  clearTable(table);
+  ScanState scan(table);
+  EditList edits;
+  if (blocks) scanByBlocks(file, format, scan, &edits);
+  else scanByLines(file, format, scan);
+  finishScan(scan);
   closeFile(file);
 }
 
-// One pass over kLines lines of one kind.
+// One scan over kLines lines of one kind.
 void BM_ScanLine(benchmark::State& state, const char16_t* line) {
   initPatterns();
   writeFile(repeatedLine(TextFormat::Ansi, line));
-  ProcedureTable table(512);
-  QuietOutput quiet;
-  for (auto _ : state) scanScratchFile(table);
+  ProcedureTable table;
+  for (auto _ : state) scanScratchFile(table, state.range(0) != 0);
   state.SetItemsProcessed(state.iterations() * kLines);
 }
-BENCHMARK_CAPTURE(BM_ScanLine, code, u" mov rax, qword [rbp-8]")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ScanLine, comment, u"; loop body")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ScanLine, reference, u" call _Procedure1234")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ScanLine, label, u"_Procedure1234:")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ScanLine, macro_start, u"macro MP1234{")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ScanLine, code, u" mov rax, qword [rbp-8]")->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ScanLine, comment, u"; loop body")->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ScanLine, reference, u" call _Procedure1234")->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ScanLine, label, u"_Procedure1234:")->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ScanLine, macro_start, u"macro MP1234{")->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 
 // One label that names block after block, each block with a reference of its
 // own: the set of that label grows with every block, and a block end must not
@@ -120,41 +127,38 @@ void BM_ScanOneLabelInManyBlocks(benchmark::State& state) {
     bytes += "macro MP1{\r\n_Procedure1:\r\n ; block " + std::to_string(i) +
              " of the same label\r\n call _Procedure" + std::to_string(i + 2) + "\r\n}\r\n";
   writeFile(bytes);
-  ProcedureTable table(512);
-  QuietOutput quiet;
-  for (auto _ : state) scanScratchFile(table);
+  ProcedureTable table;
+  for (auto _ : state) scanScratchFile(table, state.range(1) != 0);
   state.SetItemsProcessed(state.iterations() * blocks);
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
 }
-BENCHMARK(BM_ScanOneLabelInManyBlocks)->Arg(80000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScanOneLabelInManyBlocks)->ArgsProduct({{80000}, {0, 1}})->Unit(benchmark::kMillisecond);
 
-void BM_RewriteLine(benchmark::State& state, const char16_t* line) {
+// A whole run over kLines lines of one kind after a main code that uses
+// _Procedure1, by the fast way (argument 0) or the reference way.
+void BM_WholeRunLine(benchmark::State& state, const char16_t* line) {
   initPatterns();
-  std::string bytes = repeatedLine(TextFormat::Ansi, line);
-  ProcedureTable table(512);
-  entryFor(table, u"_Procedure1").used = 1;
+  std::string bytes = "call _Procedure1\r\n" + repeatedLine(TextFormat::Ansi, line);
+  ProcedureTable table;
   QuietOutput quiet;
   for (auto _ : state) {
     state.PauseTiming();
     writeFile(bytes);
     state.ResumeTiming();
-    // Opened as a run opens it: the replacement checks what was opened.
-    TextFile* file = openForReadingExclusively(widen(scratchFile()));
-    RewritePass(widen(scratchFile()), file, table);
-    closeFile(file);
+    runPasses(widen(scratchFile()), table, state.range(0) ? PassWay::Reference : PassWay::Fast);
   }
   state.SetItemsProcessed(state.iterations() * kLines);
 }
-BENCHMARK_CAPTURE(BM_RewriteLine, code, u" mov rax, qword [rbp-8]")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_RewriteLine, kept_invocation, u"MP1")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_RewriteLine, removed_invocation, u"MP2")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_WholeRunLine, code, u" mov rax, qword [rbp-8]")->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_WholeRunLine, kept_invocation, u"MP1")->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_WholeRunLine, removed_invocation, u"MP2")->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 
 void BM_MarkChain(benchmark::State& state) {
   const int length = static_cast<int>(state.range(0));
   for (auto _ : state) {
     state.PauseTiming();
-    ProcedureTable table(512);
-    EntryIndex previous = indexFor(table, MainContextKey);
+    ProcedureTable table;
+    EntryIndex previous = kMainCode;
     for (int i = 1; i <= length; ++i) {
       EntryIndex next = indexFor(table, u"_Procedure" + widen(std::to_string(i)));
       addReference(table.entries[previous].refs, next);

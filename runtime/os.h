@@ -38,6 +38,20 @@ int64_t readFully(FileHandle file, void* destination, int64_t n);
 // Writes all n bytes; false on any error.
 bool writeFully(FileHandle file, const void* source, int64_t n);
 
+// Appends n bytes of from, starting at offset, to to at its position. The
+// system copies them without passing them through the program where it can.
+// from's position is left where it may be. False on any failure, or when
+// from ends before offset + n.
+bool copyRange(FileHandle from, int64_t offset, FileHandle to, int64_t n);
+// Whether copyRange leaves from's position alone, so that another thread may
+// read from on meanwhile.
+bool copyRangeKeepsPosition();
+
+// Asks the system to start writing to the disk what was written to file so
+// far, without waiting, so that a later syncFile has less to do. Only a hint:
+// nothing happens where the system has no such call.
+void startWriteBack(FileHandle file);
+
 // Moves the position; whence is one of the SeekFrom values. -1 on failure.
 enum class SeekFrom { Start, Current, End };
 int64_t seek(FileHandle file, int64_t offset, SeekFrom whence);
@@ -124,6 +138,8 @@ void removeAbandoned(const FileLocation& location, const std::string& prefix);
 // the caller then uses its own (Windows-1252).
 bool decodeAnsiCodePage(std::string_view bytes, std::u16string* out);
 bool encodeAnsiCodePage(std::u16string_view text, std::string* out);
+// True unless the ANSI code page has characters of more than one byte.
+bool ansiCodePageIsSingleByte();
 
 // Standard output. A terminal takes text (given as UTF-8; the platform
 // converts it as its console needs); anything else takes bytes as they are.

@@ -263,6 +263,48 @@ bool writeFully(FileHandle file, const void* source, int64_t n) {
   return true;
 }
 
+bool copyRange(FileHandle from, int64_t offset, FileHandle to, int64_t n) {
+  if (injectedFailure()) return false;
+#if defined(__linux__)
+  // In the kernel where the file systems allow; a refusal (another file
+  // system, an old kernel) leaves the rest to reading and writing.
+  while (n > 0) {
+    loff_t in = offset;
+    ssize_t put = copy_file_range(fdOf(from), &in, fdOf(to), nullptr,
+                                  static_cast<size_t>(std::min<int64_t>(n, 1 << 30)), 0);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+                    errno == EOPNOTSUPP || errno == EBADF))
+      break;
+    if (put <= 0) return false;  // an error, or the file ended early
+    offset += put;
+    n -= put;
+  }
+#endif
+  std::vector<char> buffer;
+  if (n > 0) buffer.resize(static_cast<size_t>(std::min<int64_t>(n, 1 << 20)));
+  while (n > 0) {
+    ssize_t got = pread(fdOf(from), buffer.data(),
+                        static_cast<size_t>(std::min<int64_t>(n, buffer.size())), offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    if (!writeFully(to, buffer.data(), got)) return false;
+    offset += got;
+    n -= got;
+  }
+  return true;
+}
+
+bool copyRangeKeepsPosition() { return true; }
+
+void startWriteBack(FileHandle file) {
+#if defined(__linux__)
+  sync_file_range(fdOf(file), 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+  (void)file;
+#endif
+}
+
 int64_t seek(FileHandle file, int64_t offset, SeekFrom whence) {
   if (seams::seekFails()) {
     errno = EIO;
@@ -488,6 +530,7 @@ void removeAbandoned(const FileLocation& location, const std::string& prefix) {
 
 bool decodeAnsiCodePage(std::string_view, std::u16string*) { return false; }
 bool encodeAnsiCodePage(std::u16string_view, std::string*) { return false; }
+bool ansiCodePageIsSingleByte() { return true; }  // Windows-1252 stands in
 
 bool standardOutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 

@@ -196,6 +196,30 @@ bool writeFully(FileHandle file, const void* source, int64_t n) {
   return true;
 }
 
+bool copyRange(FileHandle from, int64_t offset, FileHandle to, int64_t n) {
+  if (injectedFailure()) return false;
+  std::vector<char> buffer;
+  if (n > 0) buffer.resize(static_cast<size_t>(std::min<int64_t>(n, 1 << 20)));
+  while (n > 0) {
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    DWORD chunk = static_cast<DWORD>(std::min<int64_t>(n, static_cast<int64_t>(buffer.size())));
+    if (!ReadFile(win(from), buffer.data(), chunk, &got, &at) || got == 0) return false;
+    if (!writeFully(to, buffer.data(), got)) return false;
+    offset += got;
+    n -= got;
+  }
+  return true;
+}
+
+// A positioned ReadFile moves the position of a handle opened for plain
+// reading, so copying meanwhile would disturb the main thread's reads.
+bool copyRangeKeepsPosition() { return false; }
+
+void startWriteBack(FileHandle) {}
+
 int64_t seek(FileHandle file, int64_t offset, SeekFrom whence) {
   if (seams::seekFails()) {
     SetLastError(ERROR_READ_FAULT);
@@ -410,6 +434,11 @@ bool encodeAnsiCodePage(std::u16string_view text, std::string* out) {
   WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), out->data() + start, n,
                       nullptr, nullptr);
   return true;
+}
+
+bool ansiCodePageIsSingleByte() {
+  CPINFO info;
+  return GetCPInfo(CP_ACP, &info) && info.MaxCharSize == 1;
 }
 
 bool standardOutputIsTerminal() {

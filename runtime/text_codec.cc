@@ -178,41 +178,8 @@ std::string_view trimSpaceUnits(TextFormat format, std::string_view raw) {
   return raw.substr(first, end - first);
 }
 
-bool asciiIsSingleBytes(TextFormat format) {
-  return format == TextFormat::Ansi || format == TextFormat::Utf8;
-}
-
-bool isAsciiText(TextFormat format, std::string_view raw) {
-  if (!asciiIsSingleBytes(format)) return false;
-  return asciiPrefix(reinterpret_cast<const unsigned char*>(raw.data()), raw.size()) ==
-         raw.size();
-}
-
-bool roundTripsUnchanged(TextFormat format, std::string_view raw) {
-  switch (format) {
-    case TextFormat::Ansi:      // every byte maps to a character and back
-    case TextFormat::Utf16Le:   // units are taken and written as they are
-    case TextFormat::Utf16Be:
-      return true;
-    case TextFormat::Utf8: {
-      if (isAsciiText(format, raw)) return true;
-      // Malformed sequences would come back as U+FFFD.
-      std::u16string text;
-      std::string again;
-      decodeUtf8(raw, &text);
-      encodeUtf8(text, &again);
-      return again == raw;
-    }
-    default: {
-      bool bigEndian = format == TextFormat::Utf32Be;
-      const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
-      for (size_t i = 0; i + 4 <= raw.size(); i += 4) {
-        uint32_t unit = readUnit(p + i, 4, bigEndian);
-        if (unit > 0x10FFFF || (unit >= 0xD800 && unit <= 0xDFFF)) return false;
-      }
-      return raw.size() % 4 == 0;
-    }
-  }
+bool rawUnitsShowAscii(TextFormat format) {
+  return format != TextFormat::Ansi || os::ansiCodePageIsSingleByte();
 }
 
 void decodeUtf8(std::string_view bytes, std::u16string* out) {

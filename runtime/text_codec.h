@@ -24,18 +24,11 @@ std::string_view lineEndBytes(TextFormat format);
 // (U+0020 in format); tabs and everything else stay.
 std::string_view trimSpaceUnits(TextFormat format, std::string_view raw);
 
-// True when raw, decoded and encoded again in format, gives raw back: an
-// unchanged line can then be written without converting it at all.
-bool roundTripsUnchanged(TextFormat format, std::string_view raw);
-
-// True when format encodes each ASCII character as one byte and no other
-// character uses bytes below 0x80 (ANSI and UTF-8): a search for ASCII text
-// on the raw bytes then finds what it would find in the decoded text.
-bool asciiIsSingleBytes(TextFormat format);
-
-// True when format encodes ASCII as single bytes and raw holds only ASCII:
-// its bytes are then its characters.
-bool isAsciiText(TextFormat format, std::string_view raw);
+// True when every unit below 0x80 in format is that ASCII character and no
+// other unit or sequence decodes to one: rules about ASCII text can then be
+// applied to the raw units. Not so for an ANSI code page with double-byte
+// characters, whose second byte may look like ASCII.
+bool rawUnitsShowAscii(TextFormat format);
 
 // Appends the UTF-16 form of raw (whole units; a trailing partial unit is
 // ignored) to *out.

@@ -129,16 +129,19 @@ int64_t bufferedRead(TextFile* file, void* destination, int64_t n) {
   return copied + take;
 }
 
+void switchToWriting(TextFile* file) {
+  if (!file->buffer || file->mode == FileMode::Writing) return;
+  // Unconsumed read-ahead lies beyond the logical position; step back over it.
+  if (file->remaining > 0 && os::seek(file->handle, -file->remaining, os::SeekFrom::Current) < 0)
+    file->writeFailed = true;
+  file->mode = FileMode::Writing;
+  file->remaining = file->bufferSize;
+}
+
 void bufferedWrite(TextFile* file, const void* source, int64_t n) {
   if (n <= 0) return;
   if (!file->buffer) return systemWrite(file, source, n);
-  if (file->mode == FileMode::Reading) {
-    // Unconsumed read-ahead lies beyond the logical position; step back over it.
-    if (file->remaining > 0 && os::seek(file->handle, -file->remaining, os::SeekFrom::Current) < 0)
-      file->writeFailed = true;
-    file->mode = FileMode::Writing;
-    file->remaining = file->bufferSize;
-  }
+  switchToWriting(file);
   if (file->remaining > n) {
     memcpy(file->buffer.get() + file->bufferSize - file->remaining, source, n);
     file->remaining -= static_cast<int32_t>(n);
@@ -451,6 +454,23 @@ bool closeFile(TextFile* file) {
     if (checked == file) checked = nullptr;
   delete file;
   return ok;
+}
+
+void copyBytes(TextFile* from, int64_t offset, int64_t n, TextFile* to) {
+  RunLock lock;
+  if (!isOpen(from) || !isOpen(to) || n <= 0) return;
+  switchToWriting(to);
+  writePending(to);
+  if (from->buffer && from->mode == FileMode::Reading) from->remaining = from->filled = 0;
+  else writePending(from);
+  if (!os::copyRange(from->handle, offset, to->handle, n)) to->writeFailed = true;
+}
+
+void startWriteBack(TextFile* file) {
+  RunLock lock;
+  if (!isOpen(file)) return;
+  writePending(file);
+  os::startWriteBack(file->handle);
 }
 
 void closeAllFiles() {

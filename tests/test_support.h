@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "app/driver.h"
+
 // A fresh directory, removed with its content when the object goes.
 struct ScratchDir {
   ScratchDir();
@@ -58,6 +62,11 @@ std::vector<std::string> withCredits(std::vector<std::string> lines);
 // u"..." from an ASCII/UTF-8 std::string, for readable expectations.
 std::u16string utf16(const std::string& text);
 std::wstring utf16ToWide(const std::string& text);
+
+// Names the instances of a test that runs both ways.
+inline std::string passWayName(const testing::TestParamInfo<PassWay>& info) {
+  return info.param == PassWay::Fast ? "Fast" : "Reference";
+}
 
 // Runs body with the standard output sent to a file; returns what it printed.
 std::string captureOutput(const std::function<void()>& body);

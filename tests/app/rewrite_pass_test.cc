@@ -13,7 +13,9 @@
 
 namespace {
 
-class RewritePassTest : public testing::Test {
+// Every case runs both ways: the reference rewrite, line by line, and the
+// rewrite from the block scan's edits.
+class RewritePassTest : public testing::TestWithParam<PassWay> {
  protected:
   void SetUp() override { initPatterns(); }
 
@@ -27,7 +29,7 @@ class RewritePassTest : public testing::Test {
 
   // Both passes; returns what the rewrite printed (all after the scan's line).
   std::string runOnFile() {
-    std::string printed = captureOutput([&] { runPasses(utf16(path()), table); });
+    std::string printed = captureOutput([&] { runPasses(utf16(path()), table, GetParam()); });
     size_t scanLineEnd = printed.find(std::string("\r\0\n\0", 4));
     return scanLineEnd == std::string::npos ? printed : printed.substr(scanLineEnd + 4);
   }
@@ -38,15 +40,18 @@ class RewritePassTest : public testing::Test {
   }
 
   ScratchDir dir;
-  ProcedureTable table{512};
+  ProcedureTable table;
 };
+
+INSTANTIATE_TEST_SUITE_P(BothWays, RewritePassTest,
+                         testing::Values(PassWay::Reference, PassWay::Fast), passWayName);
 
 const std::string kProgram =
     "macro MP12{\r\n_Procedure12:\r\n}\r\n"
     "macro MP7{\r\n_Procedure7:\r\n call _Procedure9\r\n}\r\n"
     "call _Procedure7\r\n";
 
-TEST_F(RewritePassTest, InvocationLinesOfUnusedProceduresBecomeComments) {
+TEST_P(RewritePassTest, InvocationLinesOfUnusedProceduresBecomeComments) {
   EXPECT_EQ(run(kProgram +
                 "MP12\r\n"
                 "  MP12  \r\n"
@@ -81,14 +86,14 @@ TEST_F(RewritePassTest, InvocationLinesOfUnusedProceduresBecomeComments) {
   EXPECT_EQ(readBytes(path()), once);
 }
 
-TEST_F(RewritePassTest, KeysCompareExactly) {
+TEST_P(RewritePassTest, KeysCompareExactly) {
   run("macro MP3{\n_PROCEDURE3:\n}\ncall _PROCEDURE3\nMP3\n");
   EXPECT_EQ(readBytes(path()),
             "macro MP3{\r\n_PROCEDURE3:\r\n}\r\ncall _PROCEDURE3\r\n"
             "; MP3; AUTOMATICALLY REMOVED\r\n");
 }
 
-TEST_F(RewritePassTest, EveryFormatComesBackInItsOwnEncoding) {
+TEST_P(RewritePassTest, EveryFormatComesBackInItsOwnEncoding) {
   const std::u16string text =
       u"; caf\u00E9 \U0001F600\nmacro MP1{\n_Procedure1:\n}\rMP1\r\nMP2 \u00E9\n";
   const std::u16string expected =
@@ -110,7 +115,7 @@ TEST_F(RewritePassTest, EveryFormatComesBackInItsOwnEncoding) {
 // Only the removed invocations and the line ends change. Bytes that are not
 // valid in the file's encoding come back as they were, in kept lines and
 // inside a comment alike, and a partial unit at the end stays the last bytes.
-TEST_F(RewritePassTest, EveryByteOutsideTheEditsStaysAsItWas) {
+TEST_P(RewritePassTest, EveryByteOutsideTheEditsStaysAsItWas) {
   const std::string nul(1, '\0');
   struct Case {
     std::string in, out;
@@ -158,10 +163,10 @@ TEST_F(RewritePassTest, EveryByteOutsideTheEditsStaysAsItWas) {
 
 // The rewrite acts on the file the scan read, or on nothing: a file that only
 // the rewrite could open would have every invocation judged on an empty table.
-TEST_F(RewritePassTest, WhatTheScanCouldNotOpenIsNotRewritten) {
+TEST_P(RewritePassTest, WhatTheScanCouldNotOpenIsNotRewritten) {
   writeBytes(path(), kProgram + "MP12\r\nMP7\r\n");
   os::failNthOpen(1);
-  std::string printed = captureOutput([&] { runPasses(utf16(path()), table); });
+  std::string printed = captureOutput([&] { runPasses(utf16(path()), table, GetParam()); });
   os::failNthOpen(0);
   const std::string notFound = "File '" + path() + "' not found.";
   EXPECT_EQ(printed, consoleBytes({notFound, notFound}));
@@ -170,7 +175,7 @@ TEST_F(RewritePassTest, WhatTheScanCouldNotOpenIsNotRewritten) {
 
 // A seek that fails would read on from the wrong place: over the mark, a
 // whole buffer of the file would be lost.
-TEST_F(RewritePassTest, AFailedSeekAnywhereKeepsTheFileAndSaysSo) {
+TEST_P(RewritePassTest, AFailedSeekAnywhereKeepsTheFileAndSaysSo) {
   std::string original = "\xEF\xBB\xBF" + kProgram;
   while (original.size() < 3u * FileBufferSize) original += "MP12\r\n ; filler line\r\n";
   const std::string name = "File '" + path() + "'";
@@ -179,7 +184,7 @@ TEST_F(RewritePassTest, AFailedSeekAnywhereKeepsTheFileAndSaysSo) {
   for (int failing = 1;; ++failing) {
     writeBytes(path(), original);
     os::failNthSeek(failing);
-    std::string printed = captureOutput([&] { runPasses(utf16(path()), table); });
+    std::string printed = captureOutput([&] { runPasses(utf16(path()), table, GetParam()); });
     int64_t seeks = os::seekCount();
     os::failNthSeek(0);
     if (failing > seeks) {
@@ -193,7 +198,7 @@ TEST_F(RewritePassTest, AFailedSeekAnywhereKeepsTheFileAndSaysSo) {
   }
 }
 
-TEST_F(RewritePassTest, EmptyFilesAndBareMarks) {
+TEST_P(RewritePassTest, EmptyFilesAndBareMarks) {
   for (const std::string& bytes : {std::string(), std::string("\xEF\xBB\xBF"),
                                    std::string("\xFF\xFE")}) {
     EXPECT_EQ(run(bytes), summary(0, 0));
@@ -201,14 +206,14 @@ TEST_F(RewritePassTest, EmptyFilesAndBareMarks) {
   }
 }
 
-TEST_F(RewritePassTest, ReadOnlyFileIsLeftAloneSilently) {
+TEST_P(RewritePassTest, ReadOnlyFileIsLeftAloneSilently) {
   writeBytes(path(), kProgram + "MP12\r\n");
   chmod(path().c_str(), 0444);
   EXPECT_EQ(runOnFile(), "");
   EXPECT_EQ(readBytes(path()), kProgram + "MP12\r\n");
 }
 
-TEST_F(RewritePassTest, AFailedWriteAnywhereKeepsTheFileAndSaysSo) {
+TEST_P(RewritePassTest, AFailedWriteAnywhereKeepsTheFileAndSaysSo) {
   // Several buffers' worth, so that writes fail at the start, in the middle
   // and at the end, and so do the sync and the rename.
   std::string original = kProgram;
@@ -233,9 +238,9 @@ TEST_F(RewritePassTest, AFailedWriteAnywhereKeepsTheFileAndSaysSo) {
   }
 }
 
-TEST_F(RewritePassTest, MissingFile) {
-  EXPECT_EQ(captureOutput([&] { RewritePass(u"absent.asm", nullptr, table); }),
-            consoleBytes({"File 'absent.asm' not found."}));
+TEST_P(RewritePassTest, MissingFile) {
+  EXPECT_EQ(captureOutput([&] { runPasses(u"absent.asm", table, GetParam()); }),
+            consoleBytes({"File 'absent.asm' not found.", "File 'absent.asm' not found."}));
   EXPECT_FALSE(fileExists(dir.file("absent.asm")));
 }
 

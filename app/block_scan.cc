@@ -1,0 +1,506 @@
+// The block scan. Each block is classified 64 units at a time into bit masks:
+// line ends, spaces, underscores, and the units that a rule may need first on
+// a line (";", "}", "m", "M"). From these, by bit arithmetic, come the lines
+// that need a look: those whose first unit that is not a space is one of
+// those, and those that hold a '_'. Every other line is passed over without
+// a single step of its own, and so are its units.
+#include "app/block_scan.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define ORRINVALE_AVX512 1
+#elif defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "app/line_text.h"
+
+namespace {
+
+constexpr size_t kBlockSize = size_t{1} << 20;
+constexpr uint32_t kLineFeed = 0x0A, kCarriageReturn = 0x0D;
+
+bool isDigit(uint32_t unit) { return unit >= '0' && unit <= '9'; }
+uint32_t lowerAscii(uint32_t unit) { return unit >= 'A' && unit <= 'Z' ? unit + 32 : unit; }
+bool endsLine(uint32_t unit) { return unit == 0 || unit == kLineFeed || unit == kCarriageReturn; }
+
+// One bit per unit of a run of 64. leads are ';' and '}'; an 'm' or 'M' leads
+// only where an 'a', 'p' or 'P' follows ("macro MP", "MP12").
+struct UnitMasks {
+  uint64_t returns = 0, feeds = 0, zeros = 0, spaces = 0, underscores = 0, leads = 0, ms = 0,
+           followers = 0;
+  uint64_t ends() const { return returns | feeds | zeros; }
+};
+
+template <int kSize, bool kBigEndian>
+struct Units {
+  static uint32_t at(const unsigned char* p) {
+    uint32_t value = 0;
+    for (int i = 0; i < kSize; ++i)
+      value |= static_cast<uint32_t>(p[i]) << (kBigEndian ? 8 * (kSize - 1 - i) : 8 * i);
+    return value;
+  }
+
+  // Classifies the 64 units at p.
+  static UnitMasks classify(const unsigned char* p) {
+#if defined(ORRINVALE_AVX512)
+    if constexpr (kSize == 1 || (kSize == 2 && !kBigEndian)) {
+      static const bool wide = __builtin_cpu_supports("avx512bw");
+      if (wide) return classifyWide(p);
+    }
+#endif
+#if defined(__SSE2__)
+    if constexpr (kSize == 1 || (kSize == 2 && !kBigEndian)) return classifyVector(p);
+#endif
+    UnitMasks masks;
+    for (int i = 0; i < 64; ++i) {
+      uint32_t unit = at(p + i * kSize);
+      uint64_t bit = uint64_t{1} << i;
+      if (unit == kCarriageReturn) masks.returns |= bit;
+      if (unit == kLineFeed) masks.feeds |= bit;
+      if (unit == 0) masks.zeros |= bit;
+      if (unit == ' ') masks.spaces |= bit;
+      if (unit == '_') masks.underscores |= bit;
+      if (unit == ';' || unit == '}') masks.leads |= bit;
+      if ((unit | 0x20) == 'm') masks.ms |= bit;
+      if (unit == 'a' || (unit | 0x20) == 'p') masks.followers |= bit;
+    }
+    return masks;
+  }
+
+#if defined(ORRINVALE_AVX512)
+  // The same with 64-byte vectors, whose compares give bit masks directly.
+  __attribute__((target("avx512bw"))) static UnitMasks classifyWide(const unsigned char* p) {
+    UnitMasks masks;
+    for (int i = 0; i < 64; i += 64 / kSize) {
+      __m512i units = _mm512_loadu_si512(p + i * kSize);
+      __m512i folded = _mm512_or_si512(units, splatWide(0x20));
+      masks.returns |= equalBits(units, kCarriageReturn) << i;
+      masks.feeds |= equalBits(units, kLineFeed) << i;
+      masks.zeros |= equalBits(units, 0) << i;
+      masks.spaces |= equalBits(units, ' ') << i;
+      masks.underscores |= equalBits(units, '_') << i;
+      masks.leads |= (equalBits(units, ';') | equalBits(units, '}')) << i;
+      masks.ms |= equalBits(folded, 'm') << i;
+      masks.followers |= (equalBits(units, 'a') | equalBits(folded, 'p')) << i;
+    }
+    return masks;
+  }
+  __attribute__((target("avx512bw"), always_inline)) static __m512i splatWide(uint32_t unit) {
+    if constexpr (kSize == 1) return _mm512_set1_epi8(static_cast<char>(unit));
+    else return _mm512_set1_epi16(static_cast<short>(unit));
+  }
+  // One bit per unit of vector equal to unit.
+  __attribute__((target("avx512bw"), always_inline)) static uint64_t equalBits(__m512i vector,
+                                                                              uint32_t unit) {
+    if constexpr (kSize == 1) return _mm512_cmpeq_epi8_mask(vector, splatWide(unit));
+    else return _mm512_cmpeq_epi16_mask(vector, splatWide(unit));
+  }
+#endif
+
+#if defined(__SSE2__)
+  static UnitMasks classifyVector(const unsigned char* p) {
+    const __m128i returns = splat(kCarriageReturn), feeds = splat(kLineFeed),
+                  zeros = _mm_setzero_si128(), spaces = splat(' '), underscores = splat('_'),
+                  semicolons = splat(';'), braces = splat('}'), caseBit = splat(0x20),
+                  ms = splat('m'), as = splat('a'), ps = splat('p');
+    UnitMasks masks;
+    constexpr int kPerVector = 16 / kSize;
+    for (int i = 0; i < 64; i += 2 * kPerVector) {
+      // Two vectors at a time, so that 16-bit units give one byte of mask each.
+      __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i * kSize));
+      __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i * kSize + 16));
+      auto bits = [&](__m128i wanted) {
+        return maskOf(equal(a, wanted), equal(b, wanted)) << i;
+      };
+      masks.returns |= bits(returns);
+      masks.feeds |= bits(feeds);
+      masks.zeros |= bits(zeros);
+      masks.spaces |= bits(spaces);
+      masks.underscores |= bits(underscores);
+      masks.leads |= maskOf(_mm_or_si128(equal(a, semicolons), equal(a, braces)),
+                            _mm_or_si128(equal(b, semicolons), equal(b, braces))) << i;
+      __m128i aFolded = _mm_or_si128(a, caseBit), bFolded = _mm_or_si128(b, caseBit);
+      masks.ms |= maskOf(equal(aFolded, ms), equal(bFolded, ms)) << i;
+      masks.followers |= maskOf(_mm_or_si128(equal(a, as), equal(aFolded, ps)),
+                                _mm_or_si128(equal(b, as), equal(bFolded, ps))) << i;
+    }
+    return masks;
+  }
+
+  static __m128i splat(uint32_t unit) {
+    if constexpr (kSize == 1) return _mm_set1_epi8(static_cast<char>(unit));
+    else return _mm_set1_epi16(static_cast<short>(unit));
+  }
+  static __m128i equal(__m128i a, __m128i b) {
+    if constexpr (kSize == 1) return _mm_cmpeq_epi8(a, b);
+    else return _mm_cmpeq_epi16(a, b);
+  }
+  // One bit per unit of two compared vectors.
+  static uint64_t maskOf(__m128i a, __m128i b) {
+    if constexpr (kSize == 1) {
+      return static_cast<uint32_t>(_mm_movemask_epi8(a)) |
+             static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(b))) << 16;
+    } else {
+      return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(a, b)));
+    }
+  }
+#endif
+};
+
+uint64_t bitsBelow(size_t bit) { return (uint64_t{1} << bit) - 1; }
+
+template <int kSize, bool kBigEndian>
+class BlockScanner {
+  using U = Units<kSize, kBigEndian>;
+
+ public:
+  BlockScanner(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
+               const SettledObserver& settled)
+      : file_(file), format_(format), state_(state), edits_(edits), settled_(settled) {}
+
+  void run() {
+    std::string buffer(kBlockSize, '\0');
+    int64_t bufferStart = filePosition(file_);  // where buffer[0] lies in the file
+    size_t filled = 0;                          // bytes held
+    for (;;) {
+      int64_t got = readBytes(file_, buffer.data() + filled,
+                              static_cast<int64_t>(buffer.size() - filled));
+      filled += static_cast<size_t>(got);
+      const bool atFileEnd = got == 0;
+      const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
+      size_t units = filled / kSize;
+      size_t complete = atFileEnd ? units : completeLines(bytes, units);
+      takeLines(bytes, complete, bufferStart, atFileEnd);
+      if (atFileEnd) {
+        edits_->scannedEnd = bufferStart + static_cast<int64_t>(filled);
+        return;
+      }
+      size_t taken = complete * kSize;
+      if (settled_)
+        settled_(std::min(edits_->firstEdit, bufferStart + static_cast<int64_t>(taken)));
+      // Keep the unfinished line; a line longer than the buffer makes it grow.
+      memmove(buffer.data(), buffer.data() + taken, filled - taken);
+      bufferStart += static_cast<int64_t>(taken);
+      filled -= taken;
+      if (filled == buffer.size()) buffer.resize(2 * buffer.size());
+    }
+  }
+
+ private:
+  uint32_t unit(const unsigned char* line, size_t index) const { return U::at(line + index * kSize); }
+
+  // How many of the first units lines hold whose end is known: up to the
+  // last line end, unless that is a CR that an LF may follow in the next block.
+  size_t completeLines(const unsigned char* bytes, size_t units) const {
+    size_t end = units;
+    while (end > 0 && !endsLine(unit(bytes, end - 1))) --end;
+    if (end == units && end > 0 && unit(bytes, end - 1) == kCarriageReturn) {
+      --end;
+      while (end > 0 && !endsLine(unit(bytes, end - 1))) --end;
+    }
+    return end;
+  }
+
+  // Takes every line in the first count units of bytes, which start a line;
+  // at the end of the file, the last may lack a line end.
+  void takeLines(const unsigned char* bytes, size_t count, int64_t offset, bool atFileEnd) {
+    size_t words = (count + 63) / 64;
+    ends_.assign(words, 0);
+    underscores_.assign(words, 0);
+    wanted_.assign(words, 0);
+    uint64_t lineStartIn = 1;  // the first unit starts a line
+    uint64_t spaceCarry = 0;   // a run of leading spaces goes on into the next word
+    uint64_t returnBefore = 0, feedsNext = 0;
+    std::vector<UnitMasks> window(2);
+    auto classifyWord = [&](size_t word) {
+      UnitMasks masks;
+      if (64 * (word + 1) <= count) {
+        masks = U::classify(bytes + 64 * word * kSize);
+      } else {
+        unsigned char last[64 * kSize] = {};
+        memcpy(last, bytes + 64 * word * kSize, (count - 64 * word) * kSize);
+        masks = U::classify(last);
+        uint64_t valid = bitsBelow(count - 64 * word);
+        for (uint64_t* m : {&masks.returns, &masks.feeds, &masks.zeros, &masks.spaces,
+                            &masks.underscores, &masks.leads, &masks.ms, &masks.followers})
+          *m &= valid;
+      }
+      return masks;
+    };
+    if (words > 0) window[1] = classifyWord(0);
+    for (size_t word = 0; word < words; ++word) {
+      UnitMasks masks = window[1];
+      window[1] = word + 1 < words ? classifyWord(word + 1) : UnitMasks{};
+      feedsNext = window[1].feeds & 1;
+      uint64_t ends = masks.ends();
+      // The first unit of every line that is not a space: a line start plus
+      // the run of spaces after it carries to that unit.
+      uint64_t starts = (ends << 1) | lineStartIn;
+      uint64_t sum, total;
+      bool carried = __builtin_add_overflow(starts, masks.spaces, &sum);
+      carried |= __builtin_add_overflow(sum, spaceCarry, &total);
+      uint64_t firstUnits = total & ~masks.spaces;
+      lineStartIn = ends >> 63;
+      spaceCarry = carried;
+      // Line ends other than CR LF: an LF without a CR before it, a CR without
+      // an LF after it, a zero unit.
+      uint64_t loneFeeds = masks.feeds & ~((masks.returns << 1) | returnBefore);
+      uint64_t loneReturns = masks.returns & ~((masks.feeds >> 1) | (feedsNext << 63));
+      returnBefore = masks.returns >> 63;
+      ends_[word] = ends;
+      underscores_[word] = masks.underscores;
+      uint64_t leads =
+          masks.leads | (masks.ms & ((masks.followers >> 1) | (window[1].followers << 63)));
+      wanted_[word] = (firstUnits & leads) | masks.underscores | loneFeeds | loneReturns |
+                      masks.zeros;
+    }
+    // Each wanted unit in file order: a mended line end, or a line to take.
+    size_t nextLine = 0;
+    for (size_t word = 0; word < words; ++word) {
+      for (uint64_t bits = wanted_[word]; bits; bits &= bits - 1) {
+        size_t at = 64 * word + std::countr_zero(bits);
+        if (at < nextLine) continue;
+        if (ends_[word] >> (at % 64) & 1) {
+          edits_->add({offset + static_cast<int64_t>(at * kSize), 0, 0, Edit::Kind::LineEnd});
+          nextLine = at + 1;
+          continue;
+        }
+        size_t start = lineStart(at), end = lineEnd(at, count);
+        lineBase_ = start;
+        takeLine(bytes + start * kSize, (end - start) * kSize,
+                 offset + static_cast<int64_t>(start * kSize));
+        if (end == count) {
+          // Only at the end of the file does a line lack its end.
+          edits_->add({offset + static_cast<int64_t>(end * kSize), 0, 0,
+                       Edit::Kind::MissingLineEnd});
+          nextLine = count;
+          continue;
+        }
+        // Its line end is taken with it: mended here if it is not CR LF.
+        bool crlf = unit(bytes, end) == kCarriageReturn && end + 1 < count &&
+                    unit(bytes, end + 1) == kLineFeed;
+        if (!crlf) edits_->add({offset + static_cast<int64_t>(end * kSize), 0, 0, Edit::Kind::LineEnd});
+        nextLine = end + (crlf ? 2 : 1);
+      }
+    }
+    creditPending();
+    // A last line without a line end that no rule wanted still gets one.
+    if (atFileEnd && nextLine < count && !endsLine(unit(bytes, count - 1)))
+      edits_->add({offset + static_cast<int64_t>(count * kSize), 0, 0,
+                   Edit::Kind::MissingLineEnd});
+  }
+
+  // Where the line that holds unit at starts: after the last line end before it.
+  size_t lineStart(size_t at) const {
+    size_t word = at / 64;
+    uint64_t before = ends_[word] & bitsBelow(at % 64);
+    while (!before) {
+      if (word == 0) return 0;
+      before = ends_[--word];
+    }
+    return 64 * word + 63 - std::countl_zero(before) + 1;
+  }
+
+  // Where the line that holds unit at ends: its line end, or count.
+  size_t lineEnd(size_t at, size_t count) const {
+    size_t word = at / 64;
+    uint64_t after = ends_[word] & ~bitsBelow(at % 64);
+    while (!after) {
+      if (++word == ends_.size()) return count;
+      after = ends_[word];
+    }
+    return 64 * word + std::countr_zero(after);
+  }
+
+  // line[from, from + count) spells word, a lower-case ASCII word, in any case.
+  bool spellsInAnyCase(const unsigned char* line, size_t from, size_t count,
+                       std::string_view word) const {
+    if (count - from < word.size()) return false;
+    for (size_t i = 0; i < word.size(); ++i)
+      if (lowerAscii(unit(line, from + i)) != static_cast<unsigned char>(word[i])) return false;
+    return true;
+  }
+  bool spellsExactly(const unsigned char* line, size_t from, std::string_view word) const {
+    for (size_t i = 0; i < word.size(); ++i)
+      if (unit(line, from + i) != static_cast<unsigned char>(word[i])) return false;
+    return true;
+  }
+  size_t digitsFrom(const unsigned char* line, size_t from, size_t count) const {
+    size_t end = from;
+    while (end < count && isDigit(unit(line, end))) ++end;
+    return end;
+  }
+
+  // The entry that "_Procedure" followed by the digits line[from, to) names;
+  // prefix is the spelling of "_Procedure" as found, if it is not exact.
+  EntryIndex labelFor(const unsigned char* line, size_t from, size_t to,
+                      const unsigned char* prefix = nullptr) {
+    size_t digits = to - from;
+    if (!prefix && digits <= kMaxNumberDigits) {
+      uint64_t value = 0;
+      for (size_t i = from; i < to; ++i) value = value * 10 + (unit(line, i) - '0');
+      return indexForNumber(state_.table, value, static_cast<uint32_t>(digits));
+    }
+    key_.clear();
+    if (prefix) {
+      for (size_t i = 0; i < 10; ++i) key_.push_back(static_cast<char16_t>(U::at(prefix + i * kSize)));
+    } else {
+      key_ = u"_Procedure";
+    }
+    for (size_t i = from; i < to; ++i) key_.push_back(static_cast<char16_t>(unit(line, i)));
+    return indexFor(state_.table, key_);
+  }
+
+  // One line, without its line end: n bytes at line, which start at offset in
+  // the file.
+  void takeLine(const unsigned char* line, size_t n, int64_t offset) {
+    size_t first = 0, count = n / kSize;
+    while (first < count && unit(line, first) == ' ') ++first;
+    if (first == count) return;
+    while (unit(line, count - 1) == ' ') --count;
+    uint32_t lead = unit(line, first);
+    if (lead == ';') return;
+    if (lead == 'm' || lead == 'M') {
+      if (count - first >= 8 && spellsExactly(line, first, "macro MP")) {
+        creditPending();
+        return startMacro(state_);
+      }
+      if (count - first >= 3 && lowerAscii(unit(line, first + 1)) == 'p' &&
+          isDigit(unit(line, first + 2))) {
+        EntryIndex label = labelFor(line, first + 2, digitsFrom(line, first + 2, count));
+        edits_->add({offset, offset + static_cast<int64_t>(n), label, Edit::Kind::Invocation});
+      }
+    }
+    if (state_.insideMacro && lead == '}') {
+      creditPending();
+      return endMacro(state_);
+    }
+    if (state_.insideMacro && lead == '_' && isReferenceAt(line, first, count)) {
+      size_t digitsEnd = digitsFrom(line, first + 10, count);
+      if (digitsEnd < count && unit(line, digitsEnd) == ':')
+      {
+        creditPending();
+        return takeLabelLine(line, first, count, digitsEnd);
+      }
+    }
+    takeReferences(line, first, count);
+  }
+
+  // "_procedure" in any case and a digit at line[at].
+  bool isReferenceAt(const unsigned char* line, size_t at, size_t count) const {
+    if (count - at <= 10 || !isDigit(unit(line, at + 10))) return false;
+    if constexpr (kSize == 1) {
+      // "procedur" at once: with the case bit set, only its letters in either
+      // case give its letters.
+      uint64_t word;
+      memcpy(&word, line + at + 1, 8);
+      uint64_t folded = word | 0x2020202020202020ULL;
+      uint64_t wanted;
+      memcpy(&wanted, "procedur", 8);
+      return folded == wanted && lowerAscii(line[at + 9]) == 'e';
+    }
+    return spellsInAnyCase(line, at, count, "_procedure");
+  }
+
+  void takeLabelLine(const unsigned char* line, size_t first, size_t count, size_t digitsEnd) {
+    // The usual label, "_Procedure12:" or "_Procedure12::", is read here; any
+    // other (other case, more text) goes through the rules as text.
+    bool onlyColons = true;
+    for (size_t i = digitsEnd; i < count && onlyColons; ++i) onlyColons = unit(line, i) == ':';
+    if (onlyColons && spellsExactly(line, first, "_Procedure") &&
+        digitsEnd - first - 10 <= kMaxNumberDigits)
+      return enterLabel(state_, labelFor(line, first + 10, digitsEnd));
+    text_.clear();
+    decodeText(format_,
+               std::string_view(reinterpret_cast<const char*>(line) + first * kSize,
+                                (count - first) * kSize),
+               &text_);
+    scanLine(state_, text_);
+  }
+
+  // Every "_procedure" and digits, in any case, left to right, found from the
+  // block's underscores.
+  void takeReferences(const unsigned char* line, size_t first, size_t count) {
+    size_t next = first;  // where the next match may start
+    for (size_t word = (lineBase_ + first) / 64; 64 * word < lineBase_ + count; ++word) {
+      for (uint64_t bits = underscores_[word]; bits; bits &= bits - 1) {
+        size_t unitInBlock = 64 * word + std::countr_zero(bits);
+        if (unitInBlock < lineBase_ + next) continue;
+        size_t at = unitInBlock - lineBase_;
+        if (at >= count) return;
+        if (!isReferenceAt(line, at, count)) continue;
+        size_t digitsEnd = digitsFrom(line, at + 10, count);
+        if (spellsExactly(line, at, "_Procedure") && digitsEnd - at - 10 <= kMaxNumberDigits)
+          holdForCredit(line, at + 10, digitsEnd);
+        else
+          creditReference(state_, labelFor(line, at + 10, digitsEnd, line + at * kSize));
+        next = digitsEnd;
+      }
+    }
+  }
+
+  // References by number wait in a batch, so that the table's memory is
+  // fetched for all of them at once; the batch is credited before the
+  // context can change, and at the end of every block.
+  struct PendingNumber {
+    uint64_t value;
+    uint32_t digits;
+    EntryIndex entry;
+  };
+
+  void holdForCredit(const unsigned char* line, size_t from, size_t to) {
+    uint64_t value = 0;
+    for (size_t i = from; i < to; ++i) value = value * 10 + (unit(line, i) - '0');
+    prefetchNumber(state_.table, value);
+    pending_.push_back({value, static_cast<uint32_t>(to - from), 0});
+    if (pending_.size() == kPendingBatch) creditPending();
+  }
+
+  void creditPending() {
+    for (PendingNumber& number : pending_) {
+      number.entry = indexForNumber(state_.table, number.value, number.digits);
+      prefetchCredit(state_, number.entry);
+    }
+    for (const PendingNumber& number : pending_) creditReference(state_, number.entry);
+    pending_.clear();
+  }
+
+  static constexpr size_t kPendingBatch = 32;
+  std::vector<PendingNumber> pending_;
+  TextFile* file_;
+  TextFormat format_;
+  ScanState& state_;
+  EditList* edits_;
+  const SettledObserver& settled_;
+  std::vector<uint64_t> ends_, underscores_, wanted_;  // a bit per unit of the block
+  size_t lineBase_ = 0;  // where in the block the line being taken starts
+  std::u16string key_, text_;
+};
+
+template <int kSize, bool kBigEndian>
+void scanWith(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
+              const SettledObserver& settled) {
+  BlockScanner<kSize, kBigEndian>(file, format, state, edits, settled).run();
+}
+
+}  // namespace
+
+bool blockScanReads(TextFormat format) { return rawUnitsShowAscii(format); }
+
+void scanByBlocks(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
+                  const SettledObserver& settled) {
+  switch (format) {
+    case TextFormat::Utf16Le: return scanWith<2, false>(file, format, state, edits, settled);
+    case TextFormat::Utf16Be: return scanWith<2, true>(file, format, state, edits, settled);
+    case TextFormat::Utf32Le: return scanWith<4, false>(file, format, state, edits, settled);
+    case TextFormat::Utf32Be: return scanWith<4, true>(file, format, state, edits, settled);
+    default: return scanWith<1, false>(file, format, state, edits, settled);
+  }
+}

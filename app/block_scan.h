@@ -1,0 +1,31 @@
+// The fast scan: reads the file in large blocks and applies the scan's rules
+// to the raw units where they are, converting nothing and calling the
+// pattern engine only for the rare label line that is more than a label.
+// Along the way it records the edits that the rewrite will need, so that the
+// rewrite can copy everything else without looking at it.
+#ifndef ORRINVALE_APP_BLOCK_SCAN_H_
+#define ORRINVALE_APP_BLOCK_SCAN_H_
+
+#include <functional>
+
+#include "app/edit_list.h"
+#include "app/scan_rules.h"
+#include "runtime/text_file.h"
+
+// Whether the block scan can read files of format (it needs ASCII to show in
+// the raw units).
+bool blockScanReads(TextFormat format);
+
+// Told after every block how far the file is known to stay as it is: up to
+// the first edit, or up to the last line read if there is none yet.
+using SettledObserver = std::function<void(int64_t end)>;
+
+// Applies the rules to every line of file from its current position (just
+// past the byte-order mark) to its end, as scanByLines does, and records in
+// *edits every line end to mend, every invocation line and where the file
+// ends. Throws std::bad_alloc when memory runs out; a read failure is left
+// in file->readFailed.
+void scanByBlocks(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
+                  const SettledObserver& settled = {});
+
+#endif  // ORRINVALE_APP_BLOCK_SCAN_H_

@@ -1,0 +1,170 @@
+// The block scan and the rewrite from its edits against the reference way,
+// line by line through the patterns: the same console lines and the same
+// bytes, on generated files, across block boundaries, on tiny files and past
+// the edit list's cap.
+#include "app/block_scan.h"
+
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "app/driver.h"
+#include "runtime/pattern.h"
+#include "runtime/text_codec.h"
+#include "tests/test_support.h"
+
+namespace {
+
+class BlockScanTest : public testing::Test {
+ protected:
+  void SetUp() override { initPatterns(); }
+
+  // Console output and resulting bytes of a whole run over input.
+  std::string runOne(const std::string& input, PassWay way) {
+    writeBytes(dir.file("Velmarin.asm"), input);
+    ProcedureTable table;
+    std::string console =
+        captureOutput([&] { runPasses(utf16(dir.file("Velmarin.asm")), table, way); });
+    return console + readBytes(dir.file("Velmarin.asm"));
+  }
+
+  // Runs input both ways; they must agree. Returns the result.
+  std::string agree(const std::string& input) {
+    std::string reference = runOne(input, PassWay::Reference);
+    std::string fast = runOne(input, PassWay::Fast);
+    EXPECT_EQ(fast, reference) << testing::PrintToString(input.substr(0, 200));
+    return fast;
+  }
+
+  ScratchDir dir;
+};
+
+// Pieces that the rules care about, near misses, and characters whose case
+// folding might trip a careless matcher (long s, Kelvin sign, dotted I).
+const std::u16string kPieces[] = {
+    u"_Procedure", u"_PROCEDURE", u"_procedur", u"_Pr\u00F6cedure", u"_Proc\u0435dure",
+    u"MP",         u"mp",         u"Mp",        u"M",              u"P",
+    u"macro MP",   u"macro mp",   u"}",         u";",              u":",
+    u"::",         u" ",          u"  ",        u"\t",             u"0",
+    u"12",         u"007",        u"9",         u"x",              u"_",
+    u"\u017F",     u"\u212A",     u"\u0130",    u"\u00E9",         u"\U0001F600",
+    std::u16string(1, 0xD800),    u"call ",     u"dq ",            u"[",
+    u"ma",         u"a",          u"p",         u"\u2028",         u"\u0085",
+};
+
+std::u16string randomLine(std::mt19937& random) {
+  std::u16string line;
+  int pieces = random() % 8;
+  for (int i = 0; i < pieces; ++i) line += kPieces[random() % std::size(kPieces)];
+  return line;
+}
+
+// A file of generated lines with some structure: blocks, labels, references,
+// invocations, every kind of line end, in the given format.
+std::string randomFile(std::mt19937& random, TextFormat format) {
+  std::u16string text;
+  const std::u16string ends[] = {u"\r\n", u"\n", u"\r", std::u16string(1, u'\0'), u"\r\r\n"};
+  for (int i = 0, lines = random() % 60; i < lines; ++i) {
+    std::string n = std::to_string(random() % 8);
+    std::u16string digits(n.begin(), n.end());
+    switch (random() % 7) {
+      case 0: text += u"macro MP" + digits + u"{"; break;
+      case 1: text += u"_Procedure" + digits + u":"; break;
+      case 2: text += u"}"; break;
+      case 3: text += u"  MP" + digits + u" "; break;
+      case 4: text += u" call _Procedure" + digits + u", _PROCEDURE" + digits; break;
+      default: text += randomLine(random);
+    }
+    if (i + 1 < lines || random() % 2) text += ends[random() % std::size(ends)];
+  }
+  std::string bytes(byteOrderMark(format));
+  encodeText(format, text, &bytes);
+  return bytes;
+}
+
+const TextFormat kFormats[] = {TextFormat::Ansi,    TextFormat::Utf8,    TextFormat::Utf16Le,
+                               TextFormat::Utf16Be, TextFormat::Utf32Le, TextFormat::Utf32Be};
+
+TEST_F(BlockScanTest, GeneratedFilesGiveTheSameResultEitherWay) {
+  std::mt19937 random(13);
+  int removedSome = 0;
+  for (int i = 0; i < 600; ++i) {
+    std::string input = randomFile(random, kFormats[i % 6]);
+    std::string result = agree(input);
+    removedSome += result.find("AUTOMATICALLY") != std::string::npos;
+    if (HasFailure()) break;
+  }
+  EXPECT_GT(removedSome, 100);  // the files reach the interesting cases
+}
+
+TEST_F(BlockScanTest, TinyFilesOfEveryShape) {
+  const char alphabet[] = {'\r', '\n', '\0', ' ', 'M', 'P', '1', '\xFF', '\xFE'};
+  std::vector<std::string> inputs{""};
+  for (int length = 1; length <= 3; ++length) {
+    std::vector<std::string> longer;
+    for (const std::string& shorter : inputs)
+      if (shorter.size() == static_cast<size_t>(length - 1))
+        for (char c : alphabet) longer.push_back(shorter + c);
+    inputs.insert(inputs.end(), longer.begin(), longer.end());
+  }
+  for (const std::string& input : inputs) {
+    agree(input);
+    if (HasFailure()) break;
+  }
+}
+
+// Blocks are read a mebibyte at a time; every rule must work on a line that
+// one read ends in the middle of, and on a CR LF that it splits.
+TEST_F(BlockScanTest, LinesAcrossBlockBoundaries) {
+  const std::u16string constructs[] = {
+      u"\r\n",
+      u"MP2 ; an invocation of a dead procedure\r\n",
+      u"macro MP5{\r\n_Procedure5:\r\n call _Procedure7\r\n}\r\n",
+      u"  call _Procedure3, _pROCEDURE123456789012345678901\n",
+      u"_Procedure9: with text after it\r",
+  };
+  const std::u16string head = u"macro MP1{\r\n_Procedure1:\r\n}\r\ncall _Procedure1\r\n";
+  const std::u16string filler = u" mov rax, qword [rbp-8]\r\n";
+  for (TextFormat format : {TextFormat::Ansi, TextFormat::Utf16Le, TextFormat::Utf32Be}) {
+    const size_t unit = unitSize(format);
+    const size_t boundary = byteOrderMark(format).size() + (size_t{1} << 20);
+    for (const std::u16string& construct : constructs) {
+      for (size_t split = 0; split <= construct.size(); split += std::max<size_t>(1, construct.size() / 5)) {
+        // Fill up to where the boundary falls split units into the construct.
+        std::u16string text = head;
+        size_t wanted = (boundary - byteOrderMark(format).size()) / unit - split;
+        while (text.size() + filler.size() <= wanted) text += filler;
+        size_t pad = wanted - text.size();
+        text += pad >= 2 ? std::u16string(pad - 2, u'x') + u"\r\n" : std::u16string(pad, u'x');
+        text += construct + u"MP1\r\nMP2\r\nMP5\r\nMP9";
+        std::string bytes(byteOrderMark(format));
+        encodeText(format, text, &bytes);
+        agree(bytes);
+        if (HasFailure()) return;
+      }
+    }
+  }
+}
+
+// A file with a line end to mend on nearly every line needs more edits than
+// the list keeps: the rewrite then reads the file again.
+TEST_F(BlockScanTest, PastTheEditCapTheResultIsTheSame) {
+  std::string input = "macro MP1{\n_Procedure1:\n}\ncall _Procedure1\n";
+  for (size_t i = 0; input.size() < 6 * kMaxEdits; ++i) input += i % 2 ? "MP1\n" : "MP2\n";
+  std::string result = agree(input);
+  EXPECT_NE(result.find("; MP2; AUTOMATICALLY REMOVED\r\nMP1\r\n"), std::string::npos);
+}
+
+// A line longer than a block makes the block grow; references anywhere in it,
+// the last one right at its end, still count.
+TEST_F(BlockScanTest, ALineLongerThanABlock) {
+  std::string line = "dq ";
+  while (line.size() < (size_t{3} << 20)) line += "_Procedure2, x, ";
+  std::string input = "macro MP2{\r\n_Procedure2:\r\n}\r\nmacro MP3{\r\n_Procedure3:\r\n}\r\n" +
+                      line + "_Procedure3\r\nMP2\r\nMP3\r\nMP4\r\n";
+  std::string result = agree(input);
+  EXPECT_NE(result.find(consoleBytes({"Removed 1 out of 3 used procedure macros."})),
+            std::string::npos);
+}
+
+}  // namespace
