@@ -30,8 +30,9 @@ bool isDigit(uint32_t unit) { return unit >= '0' && unit <= '9'; }
 uint32_t lowerAscii(uint32_t unit) { return unit >= 'A' && unit <= 'Z' ? unit + 32 : unit; }
 bool endsLine(uint32_t unit) { return unit == 0 || unit == kLineFeed || unit == kCarriageReturn; }
 
-// One bit per unit of a run of 64. leads are ';' and '}'; an 'm' or 'M' leads
-// only where an 'a', 'p' or 'P' follows ("macro MP", "MP12").
+// One bit per unit of a run of 64. leads are '}'; an 'm' or 'M' leads only
+// where an 'a', 'p' or 'P' follows ("macro MP", "MP12"). A comment line
+// matters only for the '_' it may hold, which makes it wanted anyway.
 struct UnitMasks {
   uint64_t returns = 0, feeds = 0, zeros = 0, spaces = 0, underscores = 0, leads = 0, ms = 0,
            followers = 0;
@@ -67,7 +68,7 @@ struct Units {
       if (unit == 0) masks.zeros |= bit;
       if (unit == ' ') masks.spaces |= bit;
       if (unit == '_') masks.underscores |= bit;
-      if (unit == ';' || unit == '}') masks.leads |= bit;
+      if (unit == '}') masks.leads |= bit;
       if ((unit | 0x20) == 'm') masks.ms |= bit;
       if (unit == 'a' || (unit | 0x20) == 'p') masks.followers |= bit;
     }
@@ -86,7 +87,7 @@ struct Units {
       masks.zeros |= equalBits(units, 0) << i;
       masks.spaces |= equalBits(units, ' ') << i;
       masks.underscores |= equalBits(units, '_') << i;
-      masks.leads |= (equalBits(units, ';') | equalBits(units, '}')) << i;
+      masks.leads |= equalBits(units, '}') << i;
       masks.ms |= equalBits(folded, 'm') << i;
       masks.followers |= (equalBits(units, 'a') | equalBits(folded, 'p')) << i;
     }
@@ -108,7 +109,7 @@ struct Units {
   static UnitMasks classifyVector(const unsigned char* p) {
     const __m128i returns = splat(kCarriageReturn), feeds = splat(kLineFeed),
                   zeros = _mm_setzero_si128(), spaces = splat(' '), underscores = splat('_'),
-                  semicolons = splat(';'), braces = splat('}'), caseBit = splat(0x20),
+                  braces = splat('}'), caseBit = splat(0x20),
                   ms = splat('m'), as = splat('a'), ps = splat('p');
     UnitMasks masks;
     constexpr int kPerVector = 16 / kSize;
@@ -124,8 +125,7 @@ struct Units {
       masks.zeros |= bits(zeros);
       masks.spaces |= bits(spaces);
       masks.underscores |= bits(underscores);
-      masks.leads |= maskOf(_mm_or_si128(equal(a, semicolons), equal(a, braces)),
-                            _mm_or_si128(equal(b, semicolons), equal(b, braces))) << i;
+      masks.leads |= bits(braces);
       __m128i aFolded = _mm_or_si128(a, caseBit), bFolded = _mm_or_si128(b, caseBit);
       masks.ms |= maskOf(equal(aFolded, ms), equal(bFolded, ms)) << i;
       masks.followers |= maskOf(_mm_or_si128(equal(a, as), equal(aFolded, ps)),

@@ -1,32 +1,38 @@
 // The fast rewrite. Long stretches without an edit are copied by the system
 // (no pass through the program at all) and put on their way to the disk at
-// once; short ones, such as the lines between invocations, go through the
-// buffers, reading on where the last edit left off.
+// once; short ones, such as the lines between invocations, are taken from a
+// window of the source read in one piece.
 #include "app/edit_rewrite.h"
 
+#include <algorithm>
 #include <string>
 
 namespace {
 
 // Below this a stretch is cheaper to read and write than to hand to the system.
 constexpr int64_t kSystemCopyMinimum = int64_t{1} << 16;
+constexpr int64_t kWindowSize = int64_t{1} << 20;
 
 class EditWriter {
  public:
-  EditWriter(TextFile* source, TextFormat format, int64_t copied, TextFile* output)
-      : source_(source), format_(format), output_(output), done_(copied) {}
+  EditWriter(TextFile* source, TextFormat format, int64_t copied, int64_t end, TextFile* output)
+      : source_(source), format_(format), output_(output), done_(copied), end_(end) {
+    encodeText(format, u"; ", &commentStart_);
+    encodeText(format, u"; AUTOMATICALLY REMOVED", &commentEnd_);
+    lineEnd_ = lineEndBytes(format);
+  }
 
   bool apply(const EditList& list, const ProcedureTable& table, RemovalCounts* counts) {
     for (const Edit& edit : list.edits) {
       switch (edit.kind) {
         case Edit::Kind::LineEnd:
           if (!copyUpTo(edit.start)) return false;
-          putLineEnd();
+          put(lineEnd_);
           done_ = edit.start + unitSize(format_);
           break;
         case Edit::Kind::MissingLineEnd:
           if (!copyUpTo(edit.start)) return false;
-          putLineEnd();
+          put(lineEnd_);
           break;
         case Edit::Kind::Invocation:
           ++counts->invocations;
@@ -36,33 +42,30 @@ class EditWriter {
           break;
       }
     }
-    return copyUpTo(list.scannedEnd);
+    return copyUpTo(end_);
   }
 
  private:
-  void putLineEnd() {
-    std::string_view end = lineEndBytes(format_);
-    writeBytes(output_, end.data(), static_cast<int64_t>(end.size()));
+  void put(std::string_view bytes) {
+    writeBytes(output_, bytes.data(), static_cast<int64_t>(bytes.size()));
   }
 
-  // Brings the source's reading position to offset: on by reading where that
-  // is near, by a seek otherwise.
-  bool readFrom(int64_t offset) {
-    if (sourceAt_ >= 0 && offset >= sourceAt_ && offset - sourceAt_ <= kSystemCopyMinimum) {
-      return readExactly(offset - sourceAt_, nullptr);
+  // The source's bytes [start, end), through the window; false if the file
+  // ended early or could not be read.
+  bool view(int64_t start, int64_t end, std::string_view* bytes) {
+    if (start < windowStart_ || end > windowStart_ + static_cast<int64_t>(window_.size())) {
+      int64_t size = std::max(end - start, std::min(kWindowSize, end_ - start));
+      if (sourceAt_ != start) seekFile(source_, start);
+      window_.resize(static_cast<size_t>(size));
+      int64_t got = readBytes(source_, window_.data(), size);
+      window_.resize(static_cast<size_t>(got));
+      windowStart_ = start;
+      sourceAt_ = start + got;
+      if (got < end - start || source_->readFailed) return false;
     }
-    seekFile(source_, offset);
-    sourceAt_ = offset;
-    return !source_->readFailed;
-  }
-
-  // Reads n bytes into *bytes (or drops them); false if the file ended early.
-  bool readExactly(int64_t n, std::string* bytes) {
-    std::string& target = bytes ? *bytes : scratch_;
-    target.resize(static_cast<size_t>(n));
-    int64_t got = readBytes(source_, target.data(), n);
-    sourceAt_ += got;
-    return got == n;
+    *bytes = std::string_view(window_).substr(static_cast<size_t>(start - windowStart_),
+                                              static_cast<size_t>(end - start));
+    return true;
   }
 
   bool copyUpTo(int64_t end) {
@@ -71,20 +74,22 @@ class EditWriter {
     if (n >= kSystemCopyMinimum) {
       copyBytes(source_, done_, n, output_);
       startWriteBack(output_);
-      sourceAt_ = -1;
+      sourceAt_ = -1;  // the copy leaves the source's position undefined
     } else {
-      if (!readFrom(done_) || !readExactly(n, &scratch_)) return false;
-      writeBytes(output_, scratch_.data(), n);
+      std::string_view bytes;
+      if (!view(done_, end, &bytes)) return false;
+      put(bytes);
     }
     done_ = end;
     return true;
   }
 
   bool removeLine(int64_t start, int64_t end) {
-    if (!readFrom(start) || !readExactly(end - start, &line_)) return false;
-    comment_.clear();
-    appendRemovedLine(format_, trimSpaceUnits(format_, line_), &comment_);
-    writeBytes(output_, comment_.data(), static_cast<int64_t>(comment_.size()));
+    std::string_view line;
+    if (!view(start, end, &line)) return false;
+    put(commentStart_);
+    put(trimSpaceUnits(format_, line));
+    put(commentEnd_);
     done_ = end;
     return true;
   }
@@ -92,9 +97,13 @@ class EditWriter {
   TextFile* source_;
   TextFormat format_;
   TextFile* output_;
-  int64_t done_;          // the source's bytes before this are written or replaced
+  int64_t done_;           // the source's bytes before this are written or replaced
+  const int64_t end_;      // where the source ends, as the scan found it
   int64_t sourceAt_ = -1;  // where the next read from source takes place; -1 unknown
-  std::string scratch_, line_, comment_;
+  std::string window_;     // the source's bytes from windowStart_
+  int64_t windowStart_ = 0;
+  std::string commentStart_, commentEnd_;  // "; " and "; AUTOMATICALLY REMOVED" in format
+  std::string_view lineEnd_;
 };
 
 }  // namespace
@@ -102,5 +111,5 @@ class EditWriter {
 bool writeWithEdits(TextFile* source, TextFormat format, const EditList& edits,
                     const ProcedureTable& table, int64_t copied, TextFile* output,
                     RemovalCounts* counts) {
-  return EditWriter(source, format, copied, output).apply(edits, table, counts);
+  return EditWriter(source, format, copied, edits.scannedEnd, output).apply(edits, table, counts);
 }
