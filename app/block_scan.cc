@@ -48,14 +48,19 @@ struct Units {
     return value;
   }
 
-  // Classifies the 64 units at p.
-  static UnitMasks classify(const unsigned char* p) {
+  // Classifies words runs of 64 units from p into masks[0, words).
+  static void classifyWords(const unsigned char* p, size_t words, UnitMasks* masks) {
 #if defined(ORRINVALE_AVX512)
     if constexpr (kSize == 1 || (kSize == 2 && !kBigEndian)) {
       static const bool wide = __builtin_cpu_supports("avx512bw");
-      if (wide) return classifyWide(p);
+      if (wide) return classifyWordsWide(p, words, masks);
     }
 #endif
+    for (size_t word = 0; word < words; ++word) masks[word] = classify(p + 64 * word * kSize);
+  }
+
+  // Classifies the 64 units at p.
+  static UnitMasks classify(const unsigned char* p) {
 #if defined(__SSE2__)
     if constexpr (kSize == 1 || (kSize == 2 && !kBigEndian)) return classifyVector(p);
 #endif
@@ -76,8 +81,15 @@ struct Units {
   }
 
 #if defined(ORRINVALE_AVX512)
+  __attribute__((target("avx512bw"))) static void classifyWordsWide(const unsigned char* p,
+                                                                   size_t words,
+                                                                   UnitMasks* masks) {
+    for (size_t word = 0; word < words; ++word) masks[word] = classifyWide(p + 64 * word * kSize);
+  }
+
   // The same with 64-byte vectors, whose compares give bit masks directly.
-  __attribute__((target("avx512bw"))) static UnitMasks classifyWide(const unsigned char* p) {
+  __attribute__((target("avx512bw"), always_inline)) static UnitMasks classifyWide(
+      const unsigned char* p) {
     UnitMasks masks;
     for (int i = 0; i < 64; i += 64 / kSize) {
       __m512i units = _mm512_loadu_si512(p + i * kSize);
@@ -214,54 +226,49 @@ class BlockScanner {
     size_t words = (count + 63) / 64;
     ends_.assign(words, 0);
     underscores_.assign(words, 0);
+    firstUnits_.assign(words, 0);
     wanted_.assign(words, 0);
     uint64_t lineStartIn = 1;  // the first unit starts a line
     uint64_t spaceCarry = 0;   // a run of leading spaces goes on into the next word
-    uint64_t returnBefore = 0, feedsNext = 0;
-    std::vector<UnitMasks> window(2);
-    auto classifyWord = [&](size_t word) {
-      UnitMasks masks;
-      if (64 * (word + 1) <= count) {
-        masks = U::classify(bytes + 64 * word * kSize);
-      } else {
-        unsigned char last[64 * kSize] = {};
-        memcpy(last, bytes + 64 * word * kSize, (count - 64 * word) * kSize);
-        masks = U::classify(last);
-        uint64_t valid = bitsBelow(count - 64 * word);
-        for (uint64_t* m : {&masks.returns, &masks.feeds, &masks.zeros, &masks.spaces,
-                            &masks.underscores, &masks.leads, &masks.ms, &masks.followers})
-          *m &= valid;
+    uint64_t returnBefore = 0;
+    // Classified a chunk at a time, one word ahead, since a unit's meaning
+    // may depend on the first unit of the next word.
+    constexpr size_t kChunk = 256;
+    UnitMasks chunk[kChunk + 1];
+    for (size_t from = 0; from < words; from += kChunk) {
+      size_t n = std::min(kChunk, words - from);
+      classifyRange(bytes, count, from, std::min(n + 1, words - from), chunk);
+      if (from + n == words) chunk[n] = UnitMasks{};
+      for (size_t i = 0; i < n; ++i) {
+        const UnitMasks& masks = chunk[i];
+        const UnitMasks& next = chunk[i + 1];
+        size_t word = from + i;
+        uint64_t ends = masks.ends();
+        // The first unit of every line that is not a space: a line start plus
+        // the run of spaces after it carries to that unit.
+        uint64_t starts = (ends << 1) | lineStartIn;
+        uint64_t sum, total;
+        bool carried = __builtin_add_overflow(starts, masks.spaces, &sum);
+        carried |= __builtin_add_overflow(sum, spaceCarry, &total);
+        uint64_t firstUnits = total & ~masks.spaces;
+        lineStartIn = ends >> 63;
+        spaceCarry = carried;
+        // Line ends other than CR LF: an LF without a CR before it, a CR
+        // without an LF after it, a zero unit.
+        uint64_t loneFeeds = masks.feeds & ~((masks.returns << 1) | returnBefore);
+        uint64_t loneReturns = masks.returns & ~((masks.feeds >> 1) | (next.feeds << 63));
+        returnBefore = masks.returns >> 63;
+        ends_[word] = ends;
+        underscores_[word] = masks.underscores;
+        firstUnits_[word] = firstUnits;
+        uint64_t leads =
+            masks.leads | (masks.ms & ((masks.followers >> 1) | (next.followers << 63)));
+        wanted_[word] = (firstUnits & leads) | masks.underscores | loneFeeds | loneReturns |
+                        masks.zeros;
       }
-      return masks;
-    };
-    if (words > 0) window[1] = classifyWord(0);
-    for (size_t word = 0; word < words; ++word) {
-      UnitMasks masks = window[1];
-      window[1] = word + 1 < words ? classifyWord(word + 1) : UnitMasks{};
-      feedsNext = window[1].feeds & 1;
-      uint64_t ends = masks.ends();
-      // The first unit of every line that is not a space: a line start plus
-      // the run of spaces after it carries to that unit.
-      uint64_t starts = (ends << 1) | lineStartIn;
-      uint64_t sum, total;
-      bool carried = __builtin_add_overflow(starts, masks.spaces, &sum);
-      carried |= __builtin_add_overflow(sum, spaceCarry, &total);
-      uint64_t firstUnits = total & ~masks.spaces;
-      lineStartIn = ends >> 63;
-      spaceCarry = carried;
-      // Line ends other than CR LF: an LF without a CR before it, a CR without
-      // an LF after it, a zero unit.
-      uint64_t loneFeeds = masks.feeds & ~((masks.returns << 1) | returnBefore);
-      uint64_t loneReturns = masks.returns & ~((masks.feeds >> 1) | (feedsNext << 63));
-      returnBefore = masks.returns >> 63;
-      ends_[word] = ends;
-      underscores_[word] = masks.underscores;
-      uint64_t leads =
-          masks.leads | (masks.ms & ((masks.followers >> 1) | (window[1].followers << 63)));
-      wanted_[word] = (firstUnits & leads) | masks.underscores | loneFeeds | loneReturns |
-                      masks.zeros;
     }
-    // Each wanted unit in file order: a mended line end, or a line to take.
+    // Each wanted unit in file order: a mended line end, a reference, or a
+    // line to take whole.
     size_t nextLine = 0;
     for (size_t word = 0; word < words; ++word) {
       for (uint64_t bits = wanted_[word]; bits; bits &= bits - 1) {
@@ -271,6 +278,16 @@ class BlockScanner {
           edits_->add({offset + static_cast<int64_t>(at * kSize), 0, 0, Edit::Kind::LineEnd});
           nextLine = at + 1;
           continue;
+        }
+        if (unit(bytes, at) == '_') {
+          // A reference needs no more of its line than its first unit: not
+          // in a comment, and not where a label line may start.
+          size_t first = firstUnitBefore(at);
+          if (unit(bytes, first) == ';') continue;
+          if (first != at || !state_.insideMacro) {
+            takeReferenceAt(bytes, at, count);
+            continue;
+          }
         }
         size_t start = lineStart(at), end = lineEnd(at, count);
         lineBase_ = start;
@@ -297,6 +314,22 @@ class BlockScanner {
                    Edit::Kind::MissingLineEnd});
   }
 
+  // Classifies the words [from, from + n) of the count units at bytes into
+  // masks; the units of a last, partial word are classified alone.
+  static void classifyRange(const unsigned char* bytes, size_t count, size_t from, size_t n,
+                            UnitMasks* masks) {
+    size_t whole = std::min(n, count / 64 - std::min(count / 64, from));
+    U::classifyWords(bytes + 64 * from * kSize, whole, masks);
+    if (whole == n) return;
+    unsigned char last[64 * kSize] = {};
+    size_t units = count - 64 * (from + whole);
+    memcpy(last, bytes + 64 * (from + whole) * kSize, units * kSize);
+    UnitMasks& tail = masks[whole] = U::classify(last);
+    for (uint64_t* m : {&tail.returns, &tail.feeds, &tail.zeros, &tail.spaces, &tail.underscores,
+                        &tail.leads, &tail.ms, &tail.followers})
+      *m &= bitsBelow(units);
+  }
+
   // Where the line that holds unit at starts: after the last line end before it.
   size_t lineStart(size_t at) const {
     size_t word = at / 64;
@@ -306,6 +339,14 @@ class BlockScanner {
       before = ends_[--word];
     }
     return 64 * word + 63 - std::countl_zero(before) + 1;
+  }
+
+  // The first unit that is not a space of the line that holds unit at.
+  size_t firstUnitBefore(size_t at) const {
+    size_t word = at / 64;
+    uint64_t before = firstUnits_[word] & (bitsBelow(at % 64) | (uint64_t{1} << (at % 64)));
+    while (!before) before = firstUnits_[--word];  // the block's first line has one
+    return 64 * word + 63 - std::countl_zero(before);
   }
 
   // Where the line that holds unit at ends: its line end, or count.
@@ -426,24 +467,33 @@ class BlockScanner {
   }
 
   // Every "_procedure" and digits, in any case, left to right, found from the
-  // block's underscores.
+  // block's underscores. A match holds one '_', so each can be tried alone.
   void takeReferences(const unsigned char* line, size_t first, size_t count) {
-    size_t next = first;  // where the next match may start
     for (size_t word = (lineBase_ + first) / 64; 64 * word < lineBase_ + count; ++word) {
       for (uint64_t bits = underscores_[word]; bits; bits &= bits - 1) {
         size_t unitInBlock = 64 * word + std::countr_zero(bits);
-        if (unitInBlock < lineBase_ + next) continue;
-        size_t at = unitInBlock - lineBase_;
-        if (at >= count) return;
-        if (!isReferenceAt(line, at, count)) continue;
-        size_t digitsEnd = digitsFrom(line, at + 10, count);
-        if (spellsExactly(line, at, "_Procedure") && digitsEnd - at - 10 <= kMaxNumberDigits)
-          holdForCredit(line, at + 10, digitsEnd);
-        else
-          creditReference(state_, labelFor(line, at + 10, digitsEnd, line + at * kSize));
-        next = digitsEnd;
+        if (unitInBlock < lineBase_ + first) continue;
+        if (unitInBlock >= lineBase_ + count) return;
+        takeReferenceAt(line, unitInBlock - lineBase_, count);
       }
     }
+  }
+
+  // A reference if "_procedure" and digits start at units[at]; units[count]
+  // is beyond the line, and no line end can be part of a match.
+  void takeReferenceAt(const unsigned char* units, size_t at, size_t count) {
+    if (!isReferenceAt(units, at, count)) return;
+    // The digits' value as they are read; it counts only for 19 digits or fewer.
+    size_t digitsEnd = at + 10;
+    uint64_t value = 0;
+    for (uint32_t digit; digitsEnd < count && (digit = unit(units, digitsEnd) - '0') <= 9;
+         ++digitsEnd)
+      value = value * 10 + digit;
+    size_t digits = digitsEnd - at - 10;
+    if (digits <= kMaxNumberDigits && spellsExactly(units, at, "_Procedure"))
+      holdForCredit(value, static_cast<uint32_t>(digits));
+    else
+      creditReference(state_, labelFor(units, at + 10, digitsEnd, units + at * kSize));
   }
 
   // References by number wait in a batch, so that the table's memory is
@@ -455,11 +505,9 @@ class BlockScanner {
     EntryIndex entry;
   };
 
-  void holdForCredit(const unsigned char* line, size_t from, size_t to) {
-    uint64_t value = 0;
-    for (size_t i = from; i < to; ++i) value = value * 10 + (unit(line, i) - '0');
+  void holdForCredit(uint64_t value, uint32_t digits) {
     prefetchNumber(state_.table, value);
-    pending_.push_back({value, static_cast<uint32_t>(to - from), 0});
+    pending_.push_back({value, digits, 0});
     if (pending_.size() == kPendingBatch) creditPending();
   }
 
@@ -479,7 +527,9 @@ class BlockScanner {
   ScanState& state_;
   EditList* edits_;
   const SettledObserver& settled_;
-  std::vector<uint64_t> ends_, underscores_, wanted_;  // a bit per unit of the block
+  // A bit per unit of the block: line ends, underscores, the first unit of
+  // each line that is not a space, and the units that need a look.
+  std::vector<uint64_t> ends_, underscores_, firstUnits_, wanted_;
   size_t lineBase_ = 0;  // where in the block the line being taken starts
   std::u16string key_, text_;
 };
