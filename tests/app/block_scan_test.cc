@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "app/driver.h"
+#include "runtime/os.h"
 #include "runtime/pattern.h"
 #include "runtime/text_codec.h"
 #include "tests/test_support.h"
@@ -168,3 +169,32 @@ TEST_F(BlockScanTest, ALineLongerThanABlock) {
 }
 
 }  // namespace
+
+// The part before the first edit is copied while the scan reads on; a write
+// that fails there, as anywhere else, keeps the file and says so.
+TEST_F(BlockScanTest, AFailedWriteInTheBackgroundCopyKeepsTheFile) {
+  std::string original = "macro MP1{\r\n_Procedure1:\r\n}\r\ncall _Procedure1\r\n";
+  while (original.size() < (size_t{12} << 20)) original += " mov rax, qword [rbp-8]\r\n";
+  original += "MP1\r\nMP2\r\n";
+  const std::string path = dir.file("Velmarin.asm");
+  const std::string failed = consoleBytes({"Found 1 procedure macros.",
+                                           "File '" + path + "' could not be written."});
+  for (int failing = 1;; ++failing) {
+    writeBytes(path, original);
+    ProcedureTable table;
+    os::failNthFileChange(failing);
+    std::string printed = captureOutput([&] { runPasses(utf16(path), table, PassWay::Fast); });
+    int64_t changes = os::fileChangeCount();
+    os::failNthFileChange(0);
+    EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"Velmarin.asm"}) << failing;
+    if (failing > changes) {
+      EXPECT_EQ(printed, consoleBytes({"Found 1 procedure macros.",
+                                       "Removed 1 out of 2 used procedure macros."}));
+      EXPECT_GT(failing, 4);  // the copy's steps among them
+      break;
+    }
+    EXPECT_EQ(printed, failed) << failing;
+    EXPECT_EQ(readBytes(path), original) << failing;
+    if (HasFailure()) break;
+  }
+}
