@@ -85,7 +85,7 @@ void runByBlocks(std::u16string_view fileName, TextFile* source, TextFormat form
   bool complete = false;
   try {
     std::optional<BackgroundCopy> copy;
-    if (start == ReplaceStart::Ready && canCopyInBackground())
+    if (start == ReplaceStart::Ready && worthCopyingInBackground(source->stampAtOpen.size))
       copy.emplace(source, replacement.output);
     ScanState scan(table);
     scanByBlocks(source, format, scan, &edits, [&](int64_t settled) {

@@ -15,7 +15,9 @@ constexpr int64_t kStep = int64_t{4} << 20;
 
 }  // namespace
 
-bool canCopyInBackground() { return os::copyRangeKeepsPosition(); }
+bool worthCopyingInBackground(int64_t size) {
+  return size >= 2 * kStep && os::copyRangeKeepsPosition();
+}
 
 BackgroundCopy::BackgroundCopy(TextFile* source, TextFile* output) {
   {
@@ -61,7 +63,12 @@ void BackgroundCopy::copyLoop() {
     if (failed_ || end == from) return;  // only when finishing
     guard.unlock();
     bool copied = os::copyRange(source_, from, output_, end - from);
-    if (copied) os::startWriteBack(output_);
+    if (copied) {
+      os::startWriteBack(output_);
+      // The old content is read and copied; freeing its cache now spares
+      // the end of the run the work when the old file goes.
+      os::dropCached(source_, from, end - from);
+    }
     guard.lock();
     if (copied) copied_ = end;
     else failed_ = true;

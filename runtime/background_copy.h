@@ -12,8 +12,9 @@
 
 #include "runtime/text_file.h"
 
-// Whether this system can copy while the main thread reads the same file.
-bool canCopyInBackground();
+// Whether this system can copy while the main thread reads the same file,
+// and a file of size bytes is large enough to be worth a thread.
+bool worthCopyingInBackground(int64_t size);
 
 class BackgroundCopy {
  public:

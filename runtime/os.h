@@ -52,6 +52,11 @@ bool copyRangeKeepsPosition();
 // nothing happens where the system has no such call.
 void startWriteBack(FileHandle file);
 
+// Tells the system that file's cached bytes in [offset, offset + n) will not
+// be needed again, so that it can free them now rather than when the file
+// goes. Only a hint: nothing happens where the system has no such call.
+void dropCached(FileHandle file, int64_t offset, int64_t n);
+
 // Moves the position; whence is one of the SeekFrom values. -1 on failure.
 enum class SeekFrom { Start, Current, End };
 int64_t seek(FileHandle file, int64_t offset, SeekFrom whence);

@@ -297,6 +297,10 @@ bool copyRange(FileHandle from, int64_t offset, FileHandle to, int64_t n) {
 
 bool copyRangeKeepsPosition() { return true; }
 
+void dropCached(FileHandle file, int64_t offset, int64_t n) {
+  posix_fadvise(fdOf(file), offset, n, POSIX_FADV_DONTNEED);
+}
+
 void startWriteBack(FileHandle file) {
 #if defined(__linux__)
   sync_file_range(fdOf(file), 0, 0, SYNC_FILE_RANGE_WRITE);

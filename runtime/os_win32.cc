@@ -220,6 +220,8 @@ bool copyRangeKeepsPosition() { return false; }
 
 void startWriteBack(FileHandle) {}
 
+void dropCached(FileHandle, int64_t, int64_t) {}
+
 int64_t seek(FileHandle file, int64_t offset, SeekFrom whence) {
   if (seams::seekFails()) {
     SetLastError(ERROR_READ_FAULT);
