@@ -12,6 +12,7 @@ namespace {
 // Below this a stretch is cheaper to read and write than to hand to the system.
 constexpr int64_t kSystemCopyMinimum = int64_t{1} << 16;
 constexpr int64_t kWindowSize = int64_t{1} << 20;
+constexpr size_t kAhead = 8;
 
 class EditWriter {
  public:
@@ -23,7 +24,13 @@ class EditWriter {
   }
 
   bool apply(const EditList& list, const ProcedureTable& table, RemovalCounts* counts) {
-    for (const Edit& edit : list.edits) {
+    const std::vector<Edit>& edits = list.edits;
+    for (size_t i = 0; i < edits.size(); ++i) {
+      // Whether a label is used is looked up anywhere in the table: a few
+      // edits ahead, so that the look-ups overlap.
+      if (i + kAhead < edits.size() && edits[i + kAhead].kind == Edit::Kind::Invocation)
+        __builtin_prefetch(&table.entries[edits[i + kAhead].label]);
+      const Edit& edit = edits[i];
       switch (edit.kind) {
         case Edit::Kind::LineEnd:
           if (!copyUpTo(edit.start)) return false;

@@ -4,17 +4,26 @@
 
 #include <vector>
 
+namespace {
+constexpr size_t kAhead = 8;
+}  // namespace
+
 void MarkReachable(ProcedureTable& table, const ReferenceSet& refs) {
   std::vector<const ReferenceSet*> pending{&refs};
   while (!pending.empty()) {
     const ReferenceSet* set = pending.back();
     pending.pop_back();
-    for (EntryIndex label : set->labels) {
-      ProcedureEntry& entry = table.entries[label];
+    const std::vector<EntryIndex>& labels = set->labels;
+    for (size_t i = 0; i < labels.size(); ++i) {
+      // The entries lie anywhere in memory: ask for a few ahead at once.
+      if (i + kAhead < labels.size()) __builtin_prefetch(&table.entries[labels[i + kAhead]]);
+      ProcedureEntry& entry = table.entries[labels[i]];
       // Marking before descending walks each set at most once, so cycles end.
       if (entry.used != 0) continue;
       entry.used = 1;
-      if (!entry.refs.labels.empty()) pending.push_back(&entry.refs);
+      if (entry.refs.labels.empty()) continue;
+      __builtin_prefetch(entry.refs.labels.data());
+      pending.push_back(&entry.refs);
     }
   }
 }
