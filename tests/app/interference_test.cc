@@ -76,7 +76,8 @@ TEST(Interference, SignalsAtAnyMomentLeaveTheOldOrTheNewFile) {
 TEST(Interference, SignalsAreHeardWithoutTheSignalThread) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to an unprivileged user";
   setenv("ASAN_OPTIONS", "detect_leaks=0", 1);  // the leak checker needs a thread too
-  const Reference reference = referenceRun(largeProgram(8000));
+  // Large enough that a run lasts well beyond the start of the process.
+  const Reference reference = referenceRun(largeProgram(24000));
   std::mt19937 random(7);
   int endedBySignal = 0;
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGINT, SIGTERM, SIGHUP}) {
