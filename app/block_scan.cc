@@ -23,7 +23,7 @@
 
 namespace {
 
-constexpr size_t kBlockSize = size_t{1} << 20;
+constexpr int64_t kBlockSize = int64_t{1} << 20;
 constexpr uint32_t kLineFeed = 0x0A, kCarriageReturn = 0x0D;
 
 bool isDigit(uint32_t unit) { return unit >= '0' && unit <= '9'; }
@@ -178,8 +178,11 @@ class BlockScanner {
       : file_(file), format_(format), state_(state), edits_(edits), settled_(settled) {}
 
   void run() {
-    std::string buffer(kBlockSize, '\0');
     int64_t bufferStart = filePosition(file_);  // where buffer[0] lies in the file
+    // A small file needs no more than itself (and a byte to see its end).
+    std::string buffer(static_cast<size_t>(std::clamp<int64_t>(
+                           file_->stampAtOpen.size - bufferStart + 1, 4096, kBlockSize)),
+                       '\0');
     size_t filled = 0;                          // bytes held
     for (;;) {
       int64_t got = readBytes(file_, buffer.data() + filled,
