@@ -24,6 +24,7 @@
 namespace {
 
 constexpr int64_t kBlockSize = int64_t{1} << 20;
+int64_t g_blockSize = kBlockSize;
 constexpr uint32_t kLineFeed = 0x0A, kCarriageReturn = 0x0D;
 
 bool isDigit(uint32_t unit) { return unit >= '0' && unit <= '9'; }
@@ -181,7 +182,8 @@ class BlockScanner {
     int64_t bufferStart = filePosition(file_);  // where buffer[0] lies in the file
     // A small file needs no more than itself (and a byte to see its end).
     std::string buffer(static_cast<size_t>(std::clamp<int64_t>(
-                           file_->stampAtOpen.size - bufferStart + 1, 4096, kBlockSize)),
+                           file_->stampAtOpen.size - bufferStart + 1,
+                           std::min<int64_t>(4096, g_blockSize), g_blockSize)),
                        '\0');
     size_t filled = 0;                          // bytes held
     for (;;) {
@@ -546,6 +548,8 @@ void scanWith(TextFile* file, TextFormat format, ScanState& state, EditList* edi
 }  // namespace
 
 bool blockScanReads(TextFormat format) { return rawUnitsShowAscii(format); }
+
+void useBlockSize(int64_t bytes) { g_blockSize = bytes > 0 ? bytes : kBlockSize; }
 
 void scanByBlocks(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
                   const SettledObserver& settled) {

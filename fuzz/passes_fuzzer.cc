@@ -1,7 +1,8 @@
 // libFuzzer target for everything that parses outside input: the format
 // detection, the line reader and decoders, the block scan and the rewrite
 // from its edits, which must give the same bytes and console lines as the
-// reference way on any input.
+// reference way on any input, with the usual blocks and with blocks of a few
+// bytes.
 //   cmake -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DORRINVALE_FUZZ=ON
 //   build/fuzz/fuzz/orrinvale_passes_fuzzer -max_total_time=600
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/block_scan.h"
 #include "app/driver.h"
 #include "runtime/pattern.h"
 
@@ -62,5 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string reference = runPasses(data, size, PassWay::Reference);
   std::string fast = runPasses(data, size, PassWay::Fast);
   if (reference != fast) abort();
+  useBlockSize(static_cast<int64_t>(size % 13 + 1));
+  std::string small = runPasses(data, size, PassWay::Fast);
+  useBlockSize(0);
+  if (reference != small) abort();
   return 0;
 }

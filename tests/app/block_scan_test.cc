@@ -98,6 +98,22 @@ TEST_F(BlockScanTest, GeneratedFilesGiveTheSameResultEitherWay) {
   EXPECT_GT(removedSome, 100);  // the files reach the interesting cases
 }
 
+// Blocks of a few bytes put a block boundary inside every kind of line,
+// line end and unit of the generated files.
+TEST_F(BlockScanTest, TinyBlocksGiveTheSameResult) {
+  std::mt19937 random(17);
+  for (int i = 0; i < 120 && !HasFailure(); ++i) {
+    std::string input = randomFile(random, kFormats[i % 6]);
+    std::string reference = runOne(input, PassWay::Reference);
+    for (int64_t block : {1, 2, 3, 5, 8, 13}) {
+      useBlockSize(block);
+      std::string fast = runOne(input, PassWay::Fast);
+      useBlockSize(0);
+      ASSERT_EQ(fast, reference) << block << " " << testing::PrintToString(input);
+    }
+  }
+}
+
 TEST_F(BlockScanTest, TinyFilesOfEveryShape) {
   const char alphabet[] = {'\r', '\n', '\0', ' ', 'M', 'P', '1', '\xFF', '\xFE'};
   std::vector<std::string> inputs{""};
