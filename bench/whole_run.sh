@@ -4,9 +4,10 @@
 # `sync --data` of the copy (the fair yardstick: the tool must force its new
 # file to the disk before the rename), measured alternately in one run; the
 # median of the per-pair ratios against both; throughput; peak resident
-# memory. Files: generated programs of the given sizes in ASCII and UTF-16LE,
-# a 224 MiB program of 200,000 procedures, and last the peak memory of one
-# run on 1 GiB.
+# memory. Files: the bundled example and a 1 MiB file, where starting the
+# process is most of the time; generated programs of the given sizes in
+# ASCII and UTF-16LE; a 224 MiB program of 200,000 procedures; and last the
+# peak memory of one run on 1 GiB.
 #   bench/whole_run.sh BUILD_DIR [PAIRS] [SIZE_MIB...]
 set -euo pipefail
 build=$(realpath "$1")
@@ -60,7 +61,7 @@ measure() {  # measure LABEL: pairs of tool, cp, cp + sync --data on input.asm
   done
   local tool_median
   tool_median=$(printf '%s\n' "${tool_times[@]}" | median)
-  printf '%-8s %6.0f %8.3f %8.3f %9.3f %7.1f %9.2f %6.0f %8.1f  %s\n' "$1" \
+  printf '%-8s %7.2f %8.4f %8.4f %9.4f %7.2f %9.2f %6.0f %8.1f  %s\n' "$1" \
     "$(echo "$bytes / 1048576" | bc -l)" "$tool_median" \
     "$(printf '%s\n' "${cp_times[@]}" | median)" "$(printf '%s\n' "${synced_times[@]}" | median)" \
     "$(printf '%s\n' "${ratios[@]}" | median)" "$(printf '%s\n' "${synced_ratios[@]}" | median)" \
@@ -70,8 +71,12 @@ measure() {  # measure LABEL: pairs of tool, cp, cp + sync --data on input.asm
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "pairs per file: $pairs (tool, cp, cp + sync --data, alternately); medians"
-printf '%-8s %6s %8s %8s %9s %7s %9s %6s %8s  %s\n' file MiB tool_s cp_s cp+sync_s ratio ratio_sync \
+printf '%-8s %7s %8s %8s %9s %7s %9s %6s %8s  %s\n' file MiB tool_s cp_s cp+sync_s ratio ratio_sync \
   MiB/s peak_MiB counts
+cp "$(dirname "$0")/../examples/Velmarin.asm" "$work/input.asm"
+measure example
+"$generator" 1 1 "$work/input.asm"
+measure ascii
 for variant in ascii utf16le; do
   flag=()
   [ "$variant" = utf16le ] && flag=(--utf16le)

@@ -163,6 +163,18 @@ TEST_F(BlockScanTest, LinesAcrossBlockBoundaries) {
   }
 }
 
+// Programs of many blocks, large enough that their unchanged beginning is
+// copied while the scan reads on, in UTF-8 and in UTF-16BE.
+TEST_F(BlockScanTest, LargeProgramsGiveTheSameResult) {
+  const std::string program = largeProgram(5000, 7);  // about 12 MB
+  std::string result = agree(program);
+  EXPECT_NE(result.find(consoleBytes({"Found 5000 procedure macros."})), std::string::npos);
+  std::u16string text = utf16(program);
+  std::string wide(byteOrderMark(TextFormat::Utf16Be));
+  encodeText(TextFormat::Utf16Be, text, &wide);
+  agree(wide);
+}
+
 // A file with a line end to mend on nearly every line needs more edits than
 // the list keeps: the rewrite then reads the file again.
 TEST_F(BlockScanTest, PastTheEditCapTheResultIsTheSame) {
