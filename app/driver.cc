@@ -93,8 +93,9 @@ void runByBlocks(std::u16string_view fileName, TextFile* source, TextFormat form
     });
     finishScan(scan);
     macroCount = scan.macroCount;
-    if (copy) copied = copy->finish();
+    // The marking needs no file: the copy goes on meanwhile.
     complete = !source->readFailed && mark(table);
+    if (copy) copied = copy->finish();
   } catch (const std::bad_alloc&) {
     complete = false;
   }
