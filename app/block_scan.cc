@@ -1,9 +1,10 @@
 // The block scan. Each block is classified 64 units at a time into bit masks:
 // line ends, spaces, underscores, and the units that a rule may need first on
-// a line (";", "}", "m", "M"). From these, by bit arithmetic, come the lines
-// that need a look: those whose first unit that is not a space is one of
-// those, and those that hold a '_'. Every other line is passed over without
-// a single step of its own, and so are its units.
+// a line ("}", and "m" or "M" before "a" or "p"). From these, by bit
+// arithmetic, come the units that need a look: the first unit of a line that
+// is not a space, where it is one of those, every '_', and every line end
+// other than CR LF. Every other line is passed over without a single step of
+// its own, and so are its units.
 #include "app/block_scan.h"
 
 #include <algorithm>
@@ -230,7 +231,6 @@ class BlockScanner {
   void takeLines(const unsigned char* bytes, size_t count, int64_t offset, bool atFileEnd) {
     size_t words = (count + 63) / 64;
     ends_.assign(words, 0);
-    underscores_.assign(words, 0);
     firstUnits_.assign(words, 0);
     wanted_.assign(words, 0);
     uint64_t lineStartIn = 1;  // the first unit starts a line
@@ -264,7 +264,6 @@ class BlockScanner {
         uint64_t loneReturns = masks.returns & ~((masks.feeds >> 1) | (next.feeds << 63));
         returnBefore = masks.returns >> 63;
         ends_[word] = ends;
-        underscores_[word] = masks.underscores;
         firstUnits_[word] = firstUnits;
         uint64_t leads =
             masks.leads | (masks.ms & ((masks.followers >> 1) | (next.followers << 63)));
@@ -295,7 +294,6 @@ class BlockScanner {
           }
         }
         size_t start = lineStart(at), end = lineEnd(at, count);
-        lineBase_ = start;
         takeLine(bytes + start * kSize, (end - start) * kSize,
                  offset + static_cast<int64_t>(start * kSize));
         if (end == count) {
@@ -323,7 +321,7 @@ class BlockScanner {
   // masks; the units of a last, partial word are classified alone.
   static void classifyRange(const unsigned char* bytes, size_t count, size_t from, size_t n,
                             UnitMasks* masks) {
-    size_t whole = std::min(n, count / 64 - std::min(count / 64, from));
+    size_t whole = std::min(n, count / 64 - from);  // from is at most the last word
     U::classifyWords(bytes + 64 * from * kSize, whole, masks);
     if (whole == n) return;
     unsigned char last[64 * kSize] = {};
@@ -378,29 +376,35 @@ class BlockScanner {
       if (unit(line, from + i) != static_cast<unsigned char>(word[i])) return false;
     return true;
   }
-  size_t digitsFrom(const unsigned char* line, size_t from, size_t count) const {
-    size_t end = from;
-    while (end < count && isDigit(unit(line, end))) ++end;
-    return end;
+  // A run of digits from line[from]: where it ends, and its value, which
+  // counts only for kMaxNumberDigits digits or fewer.
+  struct Digits {
+    size_t end;
+    uint64_t value;
+  };
+  Digits readDigits(const unsigned char* line, size_t from, size_t count) const {
+    Digits digits{from, 0};
+    for (uint32_t digit; digits.end < count && (digit = unit(line, digits.end) - '0') <= 9;
+         ++digits.end)
+      digits.value = digits.value * 10 + digit;
+    return digits;
   }
 
-  // The entry that "_Procedure" followed by the digits line[from, to) names;
-  // prefix is the spelling of "_Procedure" as found, if it is not exact.
-  EntryIndex labelFor(const unsigned char* line, size_t from, size_t to,
+  // The entry that "_Procedure" followed by the digits line[from, digits.end)
+  // names; prefix is the spelling of "_Procedure" as found, if it may not be
+  // exact.
+  EntryIndex labelFor(const unsigned char* line, size_t from, Digits digits,
                       const unsigned char* prefix = nullptr) {
-    size_t digits = to - from;
-    if (!prefix && digits <= kMaxNumberDigits) {
-      uint64_t value = 0;
-      for (size_t i = from; i < to; ++i) value = value * 10 + (unit(line, i) - '0');
-      return indexForNumber(state_.table, value, static_cast<uint32_t>(digits));
-    }
+    size_t length = digits.end - from;
+    if (!prefix && length <= kMaxNumberDigits)
+      return indexForNumber(state_.table, digits.value, static_cast<uint32_t>(length));
     key_.clear();
     if (prefix) {
       for (size_t i = 0; i < 10; ++i) key_.push_back(static_cast<char16_t>(U::at(prefix + i * kSize)));
     } else {
       key_ = u"_Procedure";
     }
-    for (size_t i = from; i < to; ++i) key_.push_back(static_cast<char16_t>(unit(line, i)));
+    for (size_t i = from; i < digits.end; ++i) key_.push_back(static_cast<char16_t>(unit(line, i)));
     return indexFor(state_.table, key_);
   }
 
@@ -420,7 +424,7 @@ class BlockScanner {
       }
       if (count - first >= 3 && lowerAscii(unit(line, first + 1)) == 'p' &&
           isDigit(unit(line, first + 2))) {
-        EntryIndex label = labelFor(line, first + 2, digitsFrom(line, first + 2, count));
+        EntryIndex label = labelFor(line, first + 2, readDigits(line, first + 2, count));
         edits_->add({offset, offset + static_cast<int64_t>(n), label, Edit::Kind::Invocation});
       }
     }
@@ -429,11 +433,10 @@ class BlockScanner {
       return endMacro(state_);
     }
     if (state_.insideMacro && lead == '_' && isReferenceAt(line, first, count)) {
-      size_t digitsEnd = digitsFrom(line, first + 10, count);
-      if (digitsEnd < count && unit(line, digitsEnd) == ':')
-      {
+      Digits digits = readDigits(line, first + 10, count);
+      if (digits.end < count && unit(line, digits.end) == ':') {
         creditPending();
-        return takeLabelLine(line, first, count, digitsEnd);
+        return takeLabelLine(line, first, count, digits);
       }
     }
     takeReferences(line, first, count);
@@ -455,14 +458,14 @@ class BlockScanner {
     return spellsInAnyCase(line, at, count, "_procedure");
   }
 
-  void takeLabelLine(const unsigned char* line, size_t first, size_t count, size_t digitsEnd) {
+  void takeLabelLine(const unsigned char* line, size_t first, size_t count, Digits digits) {
     // The usual label, "_Procedure12:" or "_Procedure12::", is read here; any
     // other (other case, more text) goes through the rules as text.
     bool onlyColons = true;
-    for (size_t i = digitsEnd; i < count && onlyColons; ++i) onlyColons = unit(line, i) == ':';
+    for (size_t i = digits.end; i < count && onlyColons; ++i) onlyColons = unit(line, i) == ':';
     if (onlyColons && spellsExactly(line, first, "_Procedure") &&
-        digitsEnd - first - 10 <= kMaxNumberDigits)
-      return enterLabel(state_, labelFor(line, first + 10, digitsEnd));
+        digits.end - first - 10 <= kMaxNumberDigits)
+      return enterLabel(state_, labelFor(line, first + 10, digits));
     text_.clear();
     decodeText(format_,
                std::string_view(reinterpret_cast<const char*>(line) + first * kSize,
@@ -471,34 +474,23 @@ class BlockScanner {
     scanLine(state_, text_);
   }
 
-  // Every "_procedure" and digits, in any case, left to right, found from the
-  // block's underscores. A match holds one '_', so each can be tried alone.
+  // Every "_procedure" and digits, in any case, in a line taken whole. A
+  // match holds one '_', so each can be tried alone.
   void takeReferences(const unsigned char* line, size_t first, size_t count) {
-    for (size_t word = (lineBase_ + first) / 64; 64 * word < lineBase_ + count; ++word) {
-      for (uint64_t bits = underscores_[word]; bits; bits &= bits - 1) {
-        size_t unitInBlock = 64 * word + std::countr_zero(bits);
-        if (unitInBlock < lineBase_ + first) continue;
-        if (unitInBlock >= lineBase_ + count) return;
-        takeReferenceAt(line, unitInBlock - lineBase_, count);
-      }
-    }
+    for (size_t at = first; at < count; ++at)
+      if (unit(line, at) == '_') takeReferenceAt(line, at, count);
   }
 
   // A reference if "_procedure" and digits start at units[at]; units[count]
   // is beyond the line, and no line end can be part of a match.
   void takeReferenceAt(const unsigned char* units, size_t at, size_t count) {
     if (!isReferenceAt(units, at, count)) return;
-    // The digits' value as they are read; it counts only for 19 digits or fewer.
-    size_t digitsEnd = at + 10;
-    uint64_t value = 0;
-    for (uint32_t digit; digitsEnd < count && (digit = unit(units, digitsEnd) - '0') <= 9;
-         ++digitsEnd)
-      value = value * 10 + digit;
-    size_t digits = digitsEnd - at - 10;
-    if (digits <= kMaxNumberDigits && spellsExactly(units, at, "_Procedure"))
-      holdForCredit(value, static_cast<uint32_t>(digits));
+    Digits digits = readDigits(units, at + 10, count);
+    size_t length = digits.end - at - 10;
+    if (length <= kMaxNumberDigits && spellsExactly(units, at, "_Procedure"))
+      holdForCredit(digits.value, static_cast<uint32_t>(length));
     else
-      creditReference(state_, labelFor(units, at + 10, digitsEnd, units + at * kSize));
+      creditReference(state_, labelFor(units, at + 10, digits, units + at * kSize));
   }
 
   // References by number wait in a batch, so that the table's memory is
@@ -532,10 +524,9 @@ class BlockScanner {
   ScanState& state_;
   EditList* edits_;
   const SettledObserver& settled_;
-  // A bit per unit of the block: line ends, underscores, the first unit of
-  // each line that is not a space, and the units that need a look.
-  std::vector<uint64_t> ends_, underscores_, firstUnits_, wanted_;
-  size_t lineBase_ = 0;  // where in the block the line being taken starts
+  // A bit per unit of the block: line ends, the first unit of each line that
+  // is not a space, and the units that need a look.
+  std::vector<uint64_t> ends_, firstUnits_, wanted_;
   std::u16string key_, text_;
 };
 

@@ -33,22 +33,22 @@ void printCredits() {
   printLine(u"");
 }
 
-// Marks from the main code; false when memory ran out.
-bool mark(ProcedureTable& table) {
-  try {
-    markFromMainCode(table);
-    return true;
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-}
-
 // The scan's console line. An incomplete table would call live procedures
 // dead: then nothing is rewritten.
 bool reportScan(std::u16string_view fileName, bool complete, int64_t macroCount) {
   if (!complete) printLine(u"File '" + std::u16string(fileName) + u"' could not be read.");
   else printLine(u"Found " + decimal(macroCount) + u" procedure macros.");
   return complete;
+}
+
+// Reads source again from its start, line by line, into its replacement.
+void rewriteByLines(std::u16string_view fileName, TextFile* source, TextFormat format,
+                    ProcedureTable& table) {
+  Replacement replacement;
+  ReplaceStart start = beginReplacement(fileName, source, &replacement);
+  replaceContent(fileName, source, start, replacement, [&](TextFile* output, RemovalCounts* counts) {
+    return writeByLines(source, format, table, output, counts);
+  });
 }
 
 // Line by line, through the patterns: scan, mark, rewrite.
@@ -61,16 +61,12 @@ void runByLines(std::u16string_view fileName, TextFile* source, TextFormat forma
     scanByLines(source, format, scan);
     finishScan(scan);
     macroCount = scan.macroCount;
-    complete = !source->readFailed && mark(table);
+    complete = !source->readFailed;
+    if (complete) markFromMainCode(table);
   } catch (const std::bad_alloc&) {
     complete = false;
   }
-  if (!reportScan(fileName, complete, macroCount)) return;
-  Replacement replacement;
-  ReplaceStart start = beginReplacement(fileName, source, &replacement);
-  replaceContent(fileName, source, start, replacement, [&](TextFile* output, RemovalCounts* counts) {
-    return writeByLines(source, format, table, output, counts);
-  });
+  if (reportScan(fileName, complete, macroCount)) rewriteByLines(fileName, source, format, table);
 }
 
 // By blocks: scan, mark, rewrite from the scan's edits. The new file is begun
@@ -94,7 +90,8 @@ void runByBlocks(std::u16string_view fileName, TextFile* source, TextFormat form
     finishScan(scan);
     macroCount = scan.macroCount;
     // The marking needs no file: the copy goes on meanwhile.
-    complete = !source->readFailed && mark(table);
+    complete = !source->readFailed;
+    if (complete) markFromMainCode(table);
     if (copy) copied = copy->finish();
   } catch (const std::bad_alloc&) {
     complete = false;
@@ -106,12 +103,7 @@ void runByBlocks(std::u16string_view fileName, TextFile* source, TextFormat form
   if (edits.overflowed) {
     // Too many edits to keep: the file is read again, line by line.
     if (start == ReplaceStart::Ready) abandonReplacement(&replacement);
-    start = beginReplacement(fileName, source, &replacement);
-    replaceContent(fileName, source, start, replacement,
-                   [&](TextFile* output, RemovalCounts* counts) {
-                     return writeByLines(source, format, table, output, counts);
-                   });
-    return;
+    return rewriteByLines(fileName, source, format, table);
   }
   replaceContent(fileName, source, start, replacement, [&](TextFile* output, RemovalCounts* counts) {
     return copied >= 0 && writeWithEdits(source, format, edits, table, copied, output, counts);
