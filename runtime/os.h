@@ -67,6 +67,13 @@ bool syncFile(FileHandle file);
 // Closes the handle; false when the system reports a failure.
 bool closeHandle(FileHandle file);
 
+// Closes the handle like closeHandle. When it is the last handle of a large
+// file that has no name left (one just replaced), closing frees the content,
+// which takes tens of milliseconds where the file system discards freed
+// blocks; where the system allows, a short-lived process of our own then holds
+// the last reference and frees it while the caller goes on.
+bool closeHandleFreeingLater(FileHandle file);
+
 // What identifies a file's content: which file it is, how long, when last
 // written. Two equal stamps mean nobody changed the file in between.
 struct FileStamp {

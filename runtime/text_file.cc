@@ -442,11 +442,13 @@ bool flushToDisk(TextFile* file) {
   return !file->writeFailed;
 }
 
-bool closeFile(TextFile* file) {
+namespace {
+
+bool closeWith(TextFile* file, bool (*closeHandle)(os::FileHandle)) {
   RunLock lock;
   if (!isOpen(file)) return false;
   writePending(file);
-  bool closed = os::closeHandle(file->handle);
+  bool closed = closeHandle(file->handle);
   bool ok = closed && !file->writeFailed;
   auto& files = openFiles();
   files.erase(std::find(files.begin(), files.end(), file));
@@ -454,6 +456,14 @@ bool closeFile(TextFile* file) {
     if (checked == file) checked = nullptr;
   delete file;
   return ok;
+}
+
+}  // namespace
+
+bool closeFile(TextFile* file) { return closeWith(file, os::closeHandle); }
+
+bool closeFileFreeingLater(TextFile* file) {
+  return closeWith(file, os::closeHandleFreeingLater);
 }
 
 void copyBytes(TextFile* from, int64_t offset, int64_t n, TextFile* to) {

@@ -184,7 +184,7 @@ case "${1:-}" in
     install_missing "${packages[@]}" "${package_packages[@]}" "${windows_packages[@]}"
     run_tests ;;
   package) install_missing "${example_packages[@]}" "${package_packages[@]}"; build_package ;;
-  bench) shift; install_missing "${packages[@]}"; run_benchmarks "$@" ;;
+  bench) shift; install_missing "${packages[@]}" procps; run_benchmarks "$@" ;;
   windows) build_windows ;;
   *) echo "usage: tools/dev.sh example|test|bench|windows|package" >&2; exit 2 ;;
 esac
