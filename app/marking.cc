@@ -19,7 +19,7 @@ constexpr size_t kListsAhead = 8;
 void MarkReachable(ProcedureTable& table, const ReferenceSet& refs) {
   std::vector<uint8_t> marked;
   marked.reserve(table.entries.size());
-  for (const ProcedureEntry& entry : table.entries) marked.push_back(entry.used != 0);
+  for (size_t i = 0; i < table.entries.size(); ++i) marked.push_back(table.entries[i].used != 0);
   std::vector<EntryIndex> queue;
   auto markAll = [&](const std::vector<EntryIndex>& labels) {
     for (EntryIndex label : labels) {

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +37,34 @@ struct ProcedureEntry {
   ReferenceSet refs;
 };
 
+// The entries, in chunks of 1,024 that never move. An entry is found with one
+// look-up in a short list of chunks: a deque's list of small blocks grows long
+// enough on a large table for that look-up to miss the cache, and the scan
+// meets entries in no order. Growing copies nothing.
+class EntryStore {
+ public:
+  ProcedureEntry& operator[](size_t index) { return chunks_[index >> kChunkBits][index & kInChunk]; }
+  const ProcedureEntry& operator[](size_t index) const {
+    return chunks_[index >> kChunkBits][index & kInChunk];
+  }
+  size_t size() const { return size_; }
+  void clear() {
+    chunks_.clear();
+    size_ = 0;
+  }
+  void emplace_back() {
+    if ((size_ >> kChunkBits) == chunks_.size())
+      chunks_.push_back(std::make_unique<ProcedureEntry[]>(kInChunk + 1));
+    ++size_;
+  }
+
+ private:
+  static constexpr size_t kChunkBits = 10;
+  static constexpr size_t kInChunk = (size_t{1} << kChunkBits) - 1;
+  std::vector<std::unique_ptr<ProcedureEntry[]>> chunks_;
+  size_t size_ = 0;
+};
+
 // Keys compare exactly, code unit by code unit; letter case matters. The
 // table is consulted for every reference in the file, so the usual key,
 // "_Procedure" and digits without a leading zero, is found by its number in
@@ -46,7 +74,7 @@ class ProcedureTable {
  public:
   ProcedureTable();
 
-  std::deque<ProcedureEntry> entries;  // a deque: entries never move
+  EntryStore entries;
 
  private:
   friend EntryIndex indexFor(ProcedureTable&, std::u16string_view);

@@ -50,7 +50,7 @@ TEST(Marking, AMillionProcedureChainNeedsNoDeepStack) {
   }
   markFromMainCode(table);
   int marked = 0;
-  for (const ProcedureEntry& entry : table.entries) marked += entry.used;
+  for (size_t i = 0; i < table.entries.size(); ++i) marked += table.entries[i].used;
   EXPECT_EQ(marked, length + 1);
 }
 
