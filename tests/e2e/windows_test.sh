@@ -143,7 +143,7 @@ cp "$work/large.asm" "$work/killed/Velmarin.asm"
 (cd "$work/killed" && exec wine "$exe" < /dev/null > /dev/null 2>&1) &
 pid=$!
 for wait in $(seq 100); do
-  ls -A "$work/killed" | grep -q orrinvale-tmp && break
+  ls -A "$work/killed" | grep orrinvale-tmp > /dev/null && break
   sleep 0.02
 done
 kill -KILL "$pid" 2> /dev/null
