@@ -279,7 +279,7 @@ class BlockScanner {
         size_t at = 64 * word + std::countr_zero(bits);
         if (at < nextLine) continue;
         if (ends_[word] >> (at % 64) & 1) {
-          edits_->add({offset + static_cast<int64_t>(at * kSize), 0, 0, Edit::Kind::LineEnd});
+          addLineEnd(offset, at, Edit::Kind::LineEnd);
           nextLine = at + 1;
           continue;
         }
@@ -298,23 +298,26 @@ class BlockScanner {
                  offset + static_cast<int64_t>(start * kSize));
         if (end == count) {
           // Only at the end of the file does a line lack its end.
-          edits_->add({offset + static_cast<int64_t>(end * kSize), 0, 0,
-                       Edit::Kind::MissingLineEnd});
+          addLineEnd(offset, end, Edit::Kind::MissingLineEnd);
           nextLine = count;
           continue;
         }
         // Its line end is taken with it: mended here if it is not CR LF.
         bool crlf = unit(bytes, end) == kCarriageReturn && end + 1 < count &&
                     unit(bytes, end + 1) == kLineFeed;
-        if (!crlf) edits_->add({offset + static_cast<int64_t>(end * kSize), 0, 0, Edit::Kind::LineEnd});
+        if (!crlf) addLineEnd(offset, end, Edit::Kind::LineEnd);
         nextLine = end + (crlf ? 2 : 1);
       }
     }
     creditPending();
     // A last line without a line end that no rule wanted still gets one.
     if (atFileEnd && nextLine < count && !endsLine(unit(bytes, count - 1)))
-      edits_->add({offset + static_cast<int64_t>(count * kSize), 0, 0,
-                   Edit::Kind::MissingLineEnd});
+      addLineEnd(offset, count, Edit::Kind::MissingLineEnd);
+  }
+
+  // A line end to mend, or one to add, at unit at of the units from offset.
+  void addLineEnd(int64_t offset, size_t at, Edit::Kind kind) {
+    edits_->add({offset + static_cast<int64_t>(at * kSize), 0, 0, kind});
   }
 
   // Classifies the words [from, from + n) of the count units at bytes into

@@ -96,14 +96,12 @@ void runByBlocks(std::u16string_view fileName, TextFile* source, TextFormat form
   } catch (const std::bad_alloc&) {
     complete = false;
   }
-  if (!reportScan(fileName, complete, macroCount)) {
+  bool scanned = reportScan(fileName, complete, macroCount);
+  if (!scanned || edits.overflowed) {
     if (start == ReplaceStart::Ready) abandonReplacement(&replacement);
-    return;
-  }
-  if (edits.overflowed) {
     // Too many edits to keep: the file is read again, line by line.
-    if (start == ReplaceStart::Ready) abandonReplacement(&replacement);
-    return rewriteByLines(fileName, source, format, table);
+    if (scanned) rewriteByLines(fileName, source, format, table);
+    return;
   }
   replaceContent(fileName, source, start, replacement, [&](TextFile* output, RemovalCounts* counts) {
     return copied >= 0 && writeWithEdits(source, format, edits, table, copied, output, counts);

@@ -17,11 +17,8 @@ constexpr size_t kAhead = 8;
 class EditWriter {
  public:
   EditWriter(TextFile* source, TextFormat format, int64_t copied, int64_t end, TextFile* output)
-      : source_(source), format_(format), output_(output), done_(copied), end_(end) {
-    encodeText(format, u"; ", &commentStart_);
-    encodeText(format, u"; AUTOMATICALLY REMOVED", &commentEnd_);
-    lineEnd_ = lineEndBytes(format);
-  }
+      : source_(source), format_(format), output_(output), done_(copied), end_(end),
+        lineEnd_(lineEndBytes(format)) {}
 
   bool apply(const EditList& list, const ProcedureTable& table, RemovalCounts* counts) {
     const std::vector<Edit>& edits = list.edits;
@@ -94,9 +91,9 @@ class EditWriter {
   bool removeLine(int64_t start, int64_t end) {
     std::string_view line;
     if (!view(start, end, &line)) return false;
-    put(commentStart_);
-    put(trimSpaceUnits(format_, line));
-    put(commentEnd_);
+    comment_.clear();
+    appendRemovedLine(format_, trimSpaceUnits(format_, line), &comment_);
+    put(comment_);
     done_ = end;
     return true;
   }
@@ -109,8 +106,8 @@ class EditWriter {
   int64_t sourceAt_ = -1;  // where the next read from source takes place; -1 unknown
   std::string window_;     // the source's bytes from windowStart_
   int64_t windowStart_ = 0;
-  std::string commentStart_, commentEnd_;  // "; " and "; AUTOMATICALLY REMOVED" in format
-  std::string_view lineEnd_;
+  const std::string_view lineEnd_;
+  std::string comment_;  // what takes a removed line's place
 };
 
 }  // namespace

@@ -55,6 +55,13 @@ std::string commandOutput(const std::string& command) {
   return pclose(pipe) == 0 ? output : "<failed>";
 }
 
+// dir/f, owned by nobody (65534) in a directory anybody may write, with mode.
+bool makeSetIdFileOfNobody(ScratchDir& dir, mode_t mode) {
+  chmod(dir.path.c_str(), 0777);
+  writeBytes(dir.file("f"), "old");
+  return chown(dir.file("f").c_str(), 65534, 65534) == 0 && chmod(dir.file("f").c_str(), mode) == 0;
+}
+
 TEST(Replacement, KeepsModeBitsAndFollowsSymlinks) {
   ScratchDir dir;
   writeBytes(dir.file("real"), "old");
@@ -88,10 +95,7 @@ TEST(Replacement, KeepsOwnerAndGroupWhereTheUserMay) {
 TEST(Replacement, SetIdBitsSurviveWhenTheirOwnerRunsIt) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to an unprivileged user";
   ScratchDir dir;
-  chmod(dir.path.c_str(), 0777);
-  writeBytes(dir.file("f"), "old");
-  ASSERT_EQ(chown(dir.file("f").c_str(), 65534, 65534), 0);
-  ASSERT_EQ(chmod(dir.file("f").c_str(), 06755), 0);
+  ASSERT_TRUE(makeSetIdFileOfNobody(dir, 06755));
   EXPECT_TRUE(replaceAsUser(dir.file("f"), std::string(100000, 'n'), 65534, {65534}));
   EXPECT_EQ(readBytes(dir.file("f")), std::string(100000, 'n'));
   EXPECT_EQ(modeOf(dir.file("f")), 06755u);
@@ -103,10 +107,7 @@ TEST(Replacement, SetIdBitsSurviveWhenTheirOwnerRunsIt) {
 TEST(Replacement, SetIdBitsGoOnlyWithTheOwnerOrGroupTheyStandFor) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to unprivileged users";
   ScratchDir dir;
-  chmod(dir.path.c_str(), 0777);
-  writeBytes(dir.file("f"), "old");
-  ASSERT_EQ(chown(dir.file("f").c_str(), 65534, 65534), 0);
-  ASSERT_EQ(chmod(dir.file("f").c_str(), 06775), 0);
+  ASSERT_TRUE(makeSetIdFileOfNobody(dir, 06775));
   // Its own group is 65533; 65534 is a supplementary one.
   EXPECT_TRUE(replaceAsUser(dir.file("f"), "new", 65533, {65533, 65534}));
   struct stat info;
