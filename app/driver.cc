@@ -61,7 +61,7 @@ void runByLines(std::u16string_view fileName, TextFile* source, TextFormat forma
     scanByLines(source, format, scan);
     finishScan(scan);
     macroCount = scan.macroCount;
-    complete = !source->readFailed;
+    complete = !source->readFailed && !scan.searchFailed;
     if (complete) markFromMainCode(table);
   } catch (const std::bad_alloc&) {
     complete = false;
@@ -90,7 +90,7 @@ void runByBlocks(std::u16string_view fileName, TextFile* source, TextFormat form
     finishScan(scan);
     macroCount = scan.macroCount;
     // The marking needs no file: the copy goes on meanwhile.
-    complete = !source->readFailed;
+    complete = !source->readFailed && !scan.searchFailed;
     if (complete) markFromMainCode(table);
     if (copy) copied = copy->finish();
   } catch (const std::bad_alloc&) {

@@ -59,7 +59,9 @@ bool writeByLines(TextFile* source, TextFormat format, ProcedureTable& table, Te
     std::string_view trimmed = trimSpaceUnits(format, raw);
     text.clear();
     decodeText(format, trimmed, &text);
-    if (findAllMatches(invocationPattern, text, &matches) < 1) {
+    int32_t found = findAllMatches(invocationPattern, text, &matches);
+    if (found == kPatternFailed) return false;  // the line's fate is unknown
+    if (found < 1) {
       writeRawLine(output, raw, format);
       continue;
     }

@@ -62,7 +62,8 @@ void enterLabel(ScanState& state, EntryIndex label) {
 
 int32_t findAllMatches(Pattern pattern, std::u16string_view line,
                        std::vector<std::u16string>* matches) {
-  if (!patternMatches(pattern, line)) return 0;
+  int32_t matched = patternMatches(pattern, line);
+  if (matched != 1) return matched;  // none, or the search failed
   return extractMatches(pattern, line, matches);
 }
 
@@ -72,6 +73,10 @@ void scanLine(ScanState& state, std::u16string_view line) {
   if (state.insideMacro && !line.empty() && line[0] == u'}') return endMacro(state);
   if (state.insideMacro) {
     int32_t found = findAllMatches(state.labelPattern, line, &state.matches);
+    if (found == kPatternFailed) {
+      state.searchFailed = true;
+      return;
+    }
     for (int32_t i = 0; i < found; ++i)
       enterLabel(state, indexFor(state.table, labelKey(state.matches[i])));
     // A label line is not searched for references: a label never counts as a
@@ -79,6 +84,7 @@ void scanLine(ScanState& state, std::u16string_view line) {
     if (found > 0) return;
   }
   int32_t found = findAllMatches(state.referencePattern, line, &state.matches);
+  if (found == kPatternFailed) state.searchFailed = true;
   for (int32_t i = 0; i < found; ++i)
     creditReference(state, indexFor(state.table, state.matches[i]));
 }

@@ -23,6 +23,9 @@ struct ScanState {
   bool insideMacro = false;
   EntryIndex current = kMainCode;  // the context that references are credited to
   int64_t macroCount = 0;
+  // A line that the patterns could not judge: the table may lack references,
+  // so the scan is incomplete.
+  bool searchFailed = false;
   std::vector<std::u16string> matches = std::vector<std::u16string>(1);
   // A number for each stay in a context, and for each entry the stay that
   // last credited it: a label mentioned twice in one block is added once.
@@ -58,7 +61,7 @@ inline void prefetchCredit(const ScanState& state, EntryIndex label) {
 }
 
 // Tests line against pattern and, if it matches, extracts every match;
-// returns their count.
+// returns their count, or kPatternFailed.
 int32_t findAllMatches(Pattern pattern, std::u16string_view line,
                        std::vector<std::u16string>* matches);
 

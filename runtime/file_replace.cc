@@ -9,7 +9,7 @@ std::string temporaryPrefix(const std::string& name) {
   return "." + name.substr(0, kLongestKept) + ".orrinvale-tmp-";
 }
 
-ReplaceStart beginReplacement(std::u16string_view name, const TextFile* source,
+ReplaceStart beginReplacement(std::u16string_view name, TextFile* source,
                               Replacement* replacement) {
   replacement->source = source;
   if (!os::locate(toSystemPath(name), &replacement->target)) return ReplaceStart::Failed;
@@ -28,6 +28,7 @@ ReplaceStart beginReplacement(std::u16string_view name, const TextFile* source,
   RunLock lock;
   if (!os::createTemporary(replacement->target, replacement->prefix, &replacement->temporary))
     return ReplaceStart::Failed;
+  os::copyFileFlags(source->handle, replacement->temporary.handle);
   const std::string& temporaryName = replacement->temporary.name;
   if (!temporaryName.empty() &&
       !registerTemporaryFile(replacement->target.directory, temporaryName)) {
@@ -80,7 +81,8 @@ bool commitReplacement(Replacement* replacement) {
   // removes, or the finished replacement, never a half-done rename.
   RunLock lock;
   if (!prepareCommit(replacement) ||
-      !os::replaceWith(replacement->target, replacement->temporary.name)) {
+      !os::replaceWith(replacement->target, replacement->temporary.name,
+                       &replacement->source->handle)) {
     abandonReplacement(replacement);
     return false;
   }

@@ -19,7 +19,7 @@ enum class ReplaceStart {
 };
 
 struct Replacement {
-  const TextFile* source = nullptr;  // the file as read, held open
+  TextFile* source = nullptr;  // the file as read, held open until the rename
   os::FileLocation target;           // where the real file lives
   std::string prefix;                // how temporary files beside it start
   os::TemporaryFile temporary;       // the new content until commit
@@ -31,12 +31,14 @@ struct Replacement {
 // a read-only attribute would; so does one that permissions, a read-only file
 // system or the immutable flag keep from being written. Leftover temporary
 // files of runs that were killed are removed here.
-ReplaceStart beginReplacement(std::u16string_view name, const TextFile* source,
+ReplaceStart beginReplacement(std::u16string_view name, TextFile* source,
                               Replacement* replacement);
 
 // Puts the new content in place. False, with the original untouched and the
 // temporary file gone, if anything written to output failed or if the file
-// that name names is no longer the source as it was opened.
+// that name names is no longer the source as it was opened. The source may
+// be left without its handle (closed before the rename where the system
+// requires it); it is closed as usual all the same.
 bool commitReplacement(Replacement* replacement);
 
 // Drops the new content; the original stays as it was.

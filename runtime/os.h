@@ -75,13 +75,17 @@ bool closeHandle(FileHandle file);
 bool closeHandleFreeingLater(FileHandle file);
 
 // What identifies a file's content: which file it is, how long, when last
-// written. Two equal stamps mean nobody changed the file in between.
+// written, and when last changed in any way. Two equal stamps mean nobody
+// changed the file in between: a program may set the modification time back,
+// but no ordinary program can set the change time.
 struct FileStamp {
   uint64_t device = 0;
   uint64_t inode = 0;
   int64_t size = -1;
   int64_t modifiedSeconds = 0;
   int64_t modifiedNanoseconds = 0;
+  int64_t changedSeconds = 0;
+  int64_t changedNanoseconds = 0;
   bool operator==(const FileStamp&) const = default;
 };
 bool stampOf(FileHandle file, FileStamp* stamp);
@@ -126,6 +130,13 @@ bool createTemporary(const FileLocation& location, const std::string& prefix,
 bool nameTemporary(const FileLocation& location, const std::string& prefix,
                    TemporaryFile* temporary);
 
+// Gives destination, while it is still empty, the inode flags of source that
+// its owner may set and that say how the file is kept (no dump, no access
+// time, compression, no copy-on-write and the like), and no others. Flags
+// this user or file system cannot set are left: only a hint, as the system
+// keeps them.
+void copyFileFlags(FileHandle source, FileHandle destination);
+
 // Gives to what has been written to destination the metadata of source:
 // owner and group where permitted, extended attributes (access control lists
 // among them) and the mode bits, set-id bits included where the owner or the
@@ -135,8 +146,10 @@ bool nameTemporary(const FileLocation& location, const std::string& prefix,
 bool copyMetadata(FileHandle source, FileHandle destination);
 
 // Renames name over location's file in one step and forces the change of
-// name to the disk where the system allows.
-bool replaceWith(const FileLocation& location, const std::string& name);
+// name to the disk where the system allows. original is the caller's handle
+// of that file: where the system can replace only a file that nobody holds
+// open, it is closed first and set to kNoFile.
+bool replaceWith(const FileLocation& location, const std::string& name, FileHandle* original);
 
 // Removes name from location's directory. Safe in a signal handler.
 bool removeAt(DirectoryHandle directory, const char* name);

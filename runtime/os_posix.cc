@@ -16,7 +16,9 @@
 #include <time.h>
 #include <unistd.h>
 #if defined(__linux__)
+#include <linux/fs.h>
 #include <linux/membarrier.h>
+#include <sys/ioctl.h>
 #include <sys/xattr.h>
 #endif
 
@@ -82,6 +84,8 @@ FileStamp toStamp(const struct stat& info) {
   stamp.size = info.st_size;
   stamp.modifiedSeconds = info.st_mtim.tv_sec;
   stamp.modifiedNanoseconds = info.st_mtim.tv_nsec;
+  stamp.changedSeconds = info.st_ctim.tv_sec;
+  stamp.changedNanoseconds = info.st_ctim.tv_nsec;
   return stamp;
 }
 
@@ -110,6 +114,8 @@ std::string temporarySuffix() {
 bool takeLockNow(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0; }
 
 #if defined(__linux__)
+constexpr const char* kAccessAcl = "system.posix_acl_access";
+
 // Group bits that give the owning group no more than its access control
 // list entry did; the list is the kernel's extended-attribute form.
 uint32_t groupBitsFromAcl(const std::string& acl, uint32_t mode) {
@@ -488,6 +494,34 @@ bool nameTemporary(const FileLocation& location, const std::string& prefix,
 #endif
 }
 
+void copyFileFlags(FileHandle source, FileHandle destination) {
+#if defined(__linux__)
+  // Immutable and append-only are left out: they would keep the rename from
+  // happening, and the tool leaves such files alone anyway. Copy-on-write and
+  // compression take effect only on a file that is still empty.
+  constexpr int kCarried = FS_SECRM_FL | FS_UNRM_FL | FS_COMPR_FL | FS_SYNC_FL | FS_NODUMP_FL |
+                           FS_NOATIME_FL | FS_NOCOMP_FL | FS_JOURNAL_DATA_FL | FS_NOTAIL_FL |
+                           FS_NOCOW_FL | FS_DAX_FL | FS_PROJINHERIT_FL;
+  int wanted = 0, flags = 0;
+  if (ioctl(fdOf(source), FS_IOC_GETFLAGS, &wanted) != 0 ||
+      ioctl(fdOf(destination), FS_IOC_GETFLAGS, &flags) != 0)
+    return;  // a file system without flags
+  wanted &= kCarried;
+  // What the new file inherited from its directory goes too.
+  int all = (flags & ~kCarried) | wanted;
+  if (all == flags || ioctl(fdOf(destination), FS_IOC_SETFLAGS, &all) == 0) return;
+  // One this user may not set, or this file system does not take: the others
+  // one at a time.
+  for (unsigned bit = 1; bit != 0; bit <<= 1) {
+    if ((bit & kCarried) == 0 || ((flags ^ wanted) & bit) == 0) continue;
+    int changed = flags ^ static_cast<int>(bit);
+    if (ioctl(fdOf(destination), FS_IOC_SETFLAGS, &changed) == 0) flags = changed;
+  }
+#else
+  (void)source, (void)destination;
+#endif
+}
+
 bool copyMetadata(FileHandle source, FileHandle destination) {
   if (injectedFailure()) return false;
   struct stat info;
@@ -500,12 +534,16 @@ bool copyMetadata(FileHandle source, FileHandle destination) {
 #if defined(__linux__)
   std::string names;
   if (!attributeNames(from, &names)) return false;
+  bool aclCopied = false;
   for (size_t at = 0; at < names.size(); at += strlen(names.c_str() + at) + 1) {
     const char* name = names.c_str() + at;
     std::string value;
     if (!readAttribute(from, name, &value)) continue;  // removed meanwhile
-    if (fsetxattr(to, name, value.data(), value.size(), 0) == 0) continue;
-    if (strcmp(name, "system.posix_acl_access") == 0) {
+    if (fsetxattr(to, name, value.data(), value.size(), 0) == 0) {
+      aclCopied |= strcmp(name, kAccessAcl) == 0;
+      continue;
+    }
+    if (strcmp(name, kAccessAcl) == 0) {
       mode = groupBitsFromAcl(value, mode);
     } else if (strncmp(name, "user.", 5) == 0) {
       return false;  // the user's own data: losing it is a failed write
@@ -513,6 +551,12 @@ bool copyMetadata(FileHandle source, FileHandle destination) {
     // Security labels and trusted attributes that this user may not set are
     // the system's to give; the new file gets its default ones.
   }
+  // The new file inherited the directory's default list, if any; where the
+  // old file's list is not in its place, the mode bits alone say who may do
+  // what.
+  if (!aclCopied && fremovexattr(to, kAccessAcl) != 0 && errno != ENODATA &&
+      errno != ENOTSUP)
+    return false;
 #endif
   // A set-id bit means "run as this owner" or "as this group": where the new
   // file could not keep that owner or group, it does not get the bit.
@@ -524,7 +568,7 @@ bool copyMetadata(FileHandle source, FileHandle destination) {
   return fchmod(to, mode) == 0;
 }
 
-bool replaceWith(const FileLocation& location, const std::string& name) {
+bool replaceWith(const FileLocation& location, const std::string& name, FileHandle*) {
   if (injectedFailure()) return false;
   if (renameat(fdOf(location.directory), name.c_str(), fdOf(location.directory), location.name.c_str()) != 0)
     return false;

@@ -5,9 +5,12 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -60,23 +63,26 @@ HANDLE keepDiskFile(HANDLE handle) {
   return handle;
 }
 
-FileStamp toStamp(const BY_HANDLE_FILE_INFORMATION& info) {
-  FileStamp stamp;
-  stamp.device = info.dwVolumeSerialNumber;
-  stamp.inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  stamp.size = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) |
-                                    info.nFileSizeLow);
-  uint64_t ticks = (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
-                   info.ftLastWriteTime.dwLowDateTime;  // 100 ns units
-  stamp.modifiedSeconds = static_cast<int64_t>(ticks / 10000000);
-  stamp.modifiedNanoseconds = static_cast<int64_t>(ticks % 10000000) * 100;
-  return stamp;
+// A time in the system's 100 ns units as seconds and nanoseconds.
+void splitTime(uint64_t ticks, int64_t* seconds, int64_t* nanoseconds) {
+  *seconds = static_cast<int64_t>(ticks / 10000000);
+  *nanoseconds = static_cast<int64_t>(ticks % 10000000) * 100;
 }
 
 bool stampOfHandle(HANDLE handle, FileStamp* stamp) {
   BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(handle, &info)) return false;
-  *stamp = toStamp(info);
+  FILE_BASIC_INFO times;
+  if (!GetFileInformationByHandle(handle, &info) ||
+      !GetFileInformationByHandleEx(handle, FileBasicInfo, &times, sizeof times))
+    return false;
+  stamp->device = info.dwVolumeSerialNumber;
+  stamp->inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  stamp->size = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) |
+                                     info.nFileSizeLow);
+  splitTime(static_cast<uint64_t>(times.LastWriteTime.QuadPart), &stamp->modifiedSeconds,
+            &stamp->modifiedNanoseconds);
+  splitTime(static_cast<uint64_t>(times.ChangeTime.QuadPart), &stamp->changedSeconds,
+            &stamp->changedNanoseconds);
   return true;
 }
 
@@ -116,6 +122,61 @@ std::string temporarySuffix() {
   QueryPerformanceCounter(&now);
   return uniqueSuffix((static_cast<uint64_t>(GetCurrentProcessId()) << 32) ^
                       static_cast<uint64_t>(now.QuadPart));
+}
+
+// Gives destination source's access control list, inherited from the
+// directory or not as it was there. A volume that keeps no lists (FAT) has
+// none to give.
+bool copyAccessList(HANDLE source, HANDLE destination) {
+  DWORD volumeFlags = 0;
+  if (GetVolumeInformationByHandleW(destination, nullptr, 0, nullptr, nullptr, &volumeFlags,
+                                    nullptr, 0) &&
+      !(volumeFlags & FILE_PERSISTENT_ACLS))
+    return true;
+  PACL list = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(source, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list,
+                      nullptr, &descriptor) != ERROR_SUCCESS)
+    return false;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(descriptor, &control, &revision);
+  SECURITY_INFORMATION inheritance = (control & SE_DACL_PROTECTED)
+                                         ? PROTECTED_DACL_SECURITY_INFORMATION
+                                         : UNPROTECTED_DACL_SECURITY_INFORMATION;
+  DWORD result = SetSecurityInfo(destination, SE_FILE_OBJECT,
+                                 DACL_SECURITY_INFORMATION | inheritance, nullptr, nullptr, list,
+                                 nullptr);
+  LocalFree(descriptor);
+  return result == ERROR_SUCCESS;
+}
+
+// The rename that takes flags (Windows 10 1709 on); the headers declare it
+// only for programs that require that version.
+constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+
+// Renames from over to in one step, even while to is open elsewhere (with
+// delete sharing); *error holds the system's reason on failure.
+bool renameReplacingOpenFile(const std::wstring& from, const std::wstring& to, DWORD* error) {
+  HANDLE file = CreateFileW(from.c_str(), DELETE | SYNCHRONIZE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = GetLastError();
+    return false;
+  }
+  size_t nameBytes = to.size() * sizeof(wchar_t);
+  std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(nameBytes);
+  memcpy(rename->FileName, to.c_str(), nameBytes + sizeof(wchar_t));
+  bool renamed = SetFileInformationByHandle(file, kFileRenameInfoEx, rename,
+                                            static_cast<DWORD>(buffer.size())) != 0;
+  *error = renamed ? ERROR_SUCCESS : GetLastError();
+  CloseHandle(file);
+  return renamed;
 }
 
 void (*g_onSignal)(EndSignal) = nullptr;
@@ -337,8 +398,10 @@ bool createTemporary(const FileLocation& location, const std::string& prefix,
     std::string name = prefix + temporarySuffix();
     // Shared for deletion, so that the end routine can remove it while it is
     // open; the open handle alone tells other runs that it is alive.
+    // Its own access control list is set from the original's before commit.
     HANDLE handle = CreateFileW(pathIn(location.directory, name).c_str(),
-                                GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                GENERIC_READ | GENERIC_WRITE | READ_CONTROL | WRITE_DAC,
+                                FILE_SHARE_READ | FILE_SHARE_DELETE,
                                 nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
     if (handle == INVALID_HANDLE_VALUE) return false;
@@ -353,39 +416,41 @@ bool nameTemporary(const FileLocation&, const std::string&, TemporaryFile* tempo
   return !temporary->name.empty();  // every temporary file here has a name
 }
 
+void copyFileFlags(FileHandle, FileHandle) {}  // the attributes go with copyMetadata
+
 bool copyMetadata(FileHandle source, FileHandle destination) {
   if (injectedFailure()) return false;
-  // The replace carries over the access control list, the creation time and
-  // the alternate streams; the attributes are set here, so that the new file
-  // is not left hidden.
+  // The attributes (so that the new file is not left hidden), the creation
+  // time and the access control list. Alternate data streams and the owner
+  // stay with the old file.
   FILE_BASIC_INFO from, to;
   if (!GetFileInformationByHandleEx(win(source), FileBasicInfo, &from, sizeof from) ||
       !GetFileInformationByHandleEx(win(destination), FileBasicInfo, &to, sizeof to))
     return false;
   to.FileAttributes = from.FileAttributes == 0 ? FILE_ATTRIBUTE_NORMAL : from.FileAttributes;
-  return SetFileInformationByHandle(win(destination), FileBasicInfo, &to, sizeof to) != 0;
+  to.CreationTime = from.CreationTime;
+  return SetFileInformationByHandle(win(destination), FileBasicInfo, &to, sizeof to) != 0 &&
+         copyAccessList(win(source), win(destination));
 }
 
-bool replaceWith(const FileLocation& location, const std::string& name) {
+bool replaceWith(const FileLocation& location, const std::string& name, FileHandle* original) {
   if (injectedFailure()) return false;
   std::wstring target = pathIn(location.directory, location.name);
   std::wstring replacement = pathIn(location.directory, name);
-  // The replace needs to delete the old file; where another program's open
-  // forbids that, it would fail half way, so it is not tried.
-  HANDLE probe = CreateFileW(target.c_str(), DELETE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (probe == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(probe);
-  if (ReplaceFileW(target.c_str(), replacement.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                   nullptr, nullptr))
-    return true;
-  // Where the file system has no replace, or the old file went away half
-  // way, a plain move puts the new file under the name.
-  DWORD error = GetLastError();
-  if (error != ERROR_UNABLE_TO_MOVE_REPLACEMENT && error != ERROR_INVALID_FUNCTION &&
-      error != ERROR_NOT_SUPPORTED)
+  // One rename that replaces: at every moment the name holds the old file or
+  // the new one. The rename that may replace a file still open comes first;
+  // where the system or file system lacks it, a plain one, which no open
+  // handle of the old file may hinder. Never the two-step replace, whose
+  // middle leaves no file under the name.
+  DWORD error = ERROR_SUCCESS;
+  if (renameReplacingOpenFile(replacement, target, &error)) return true;
+  if (error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED &&
+      error != ERROR_INVALID_FUNCTION)
     return false;
+  if (*original != kNoFile) {
+    CloseHandle(win(*original));
+    *original = kNoFile;
+  }
   return MoveFileExW(replacement.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }

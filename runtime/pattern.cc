@@ -88,11 +88,16 @@ int32_t patternMatches(Pattern pattern, std::u16string_view subject) {
   try {
     encodeUtf8(subject, &utf8);
   } catch (const std::bad_alloc&) {
-    return 0;
+    return kPatternFailed;
   }
   if (cannotMatchFrom(*compiled, utf8, 0)) return 0;
   size_t matchStart, matchEnd;
-  return pattern_engine::find(compiled->code, utf8, 0, &matchStart, &matchEnd) ? 1 : 0;
+  switch (pattern_engine::find(compiled->code, utf8, 0, &matchStart, &matchEnd)) {
+    case pattern_engine::Search::Match: return 1;
+    case pattern_engine::Search::NoMatch: return 0;
+    case pattern_engine::Search::Failed: break;
+  }
+  return kPatternFailed;
 }
 
 int32_t extractMatches(Pattern pattern, std::u16string_view subject,
@@ -103,12 +108,15 @@ int32_t extractMatches(Pattern pattern, std::u16string_view subject,
   std::string& utf8 = utf8Subject();
   utf8.clear();
   int32_t count = 0;
+  bool failed = false;
   try {
     encodeUtf8(subject, &utf8);
     size_t start = 0, matchStart = 0, matchEnd = 0;
     while (start <= utf8.size() && !cannotMatchFrom(*compiled, utf8, start)) {
-      // No further match, or a limit was exceeded: the search ends either way.
-      if (!pattern_engine::find(compiled->code, utf8, start, &matchStart, &matchEnd)) break;
+      pattern_engine::Search found =
+          pattern_engine::find(compiled->code, utf8, start, &matchStart, &matchEnd);
+      failed = found == pattern_engine::Search::Failed;
+      if (found != pattern_engine::Search::Match) break;
       // Decoded into scratch first: the caller's array changes only once a
       // whole match is at hand, and its strings keep their storage.
       std::u16string& text = matchScratch();
@@ -125,11 +133,12 @@ int32_t extractMatches(Pattern pattern, std::u16string_view subject,
         start = matchEnd;
     }
   } catch (const std::bad_alloc&) {
-    // Out of memory: keep what is stored so far; the array holds whole matches.
+    // Out of memory: the array holds whole matches, but maybe not all.
+    failed = true;
   }
   if (count > 0 && matches->size() != static_cast<size_t>(count)) matches->resize(count);
   if (utf8.capacity() > (1 << 20)) std::string().swap(utf8);
-  return count;
+  return failed ? kPatternFailed : count;
 }
 
 void freePattern(Pattern pattern) {

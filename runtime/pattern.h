@@ -23,12 +23,20 @@ void initPatterns();
 // added). Returns kNoPattern when text is null or does not compile.
 Pattern createPattern(const char16_t* text, int32_t options);
 
-// 1 when the pattern matches anywhere in subject, else 0 (also on errors).
+// What a search returns when the engine could not finish it (a limit
+// exceeded, no memory): the subject may hold a match or not. Never taken for
+// "no match", since a reference missed that way would call a live procedure
+// dead.
+constexpr int32_t kPatternFailed = -1;
+
+// 1 when the pattern matches anywhere in subject, 0 when it does not (also
+// for kNoPattern), kPatternFailed when that could not be told.
 int32_t patternMatches(Pattern pattern, std::u16string_view subject);
 
 // Stores every non-overlapping match, left to right, in *matches (resized to
 // exactly the count when there is one or more) and returns the count. With no
-// match, *matches is left as it was.
+// match, *matches is left as it was. kPatternFailed when the search could not
+// be finished; *matches then holds whole matches, but not necessarily all.
 int32_t extractMatches(Pattern pattern, std::u16string_view subject,
                        std::vector<std::u16string>* matches);
 

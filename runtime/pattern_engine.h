@@ -32,9 +32,11 @@ inline bool isPlainByte(uint32_t c) {
 
 // Searches subject from byte start on, seeing the whole subject (so ^ matches
 // only at its beginning), within the library's default limits. On a match
-// sets *matchStart and *matchEnd; false on no match and on every error.
-bool find(const Code* code, std::string_view subject, size_t start, size_t* matchStart,
-          size_t* matchEnd);
+// sets *matchStart and *matchEnd. Failed is every error of the library (a
+// limit exceeded, no memory): the subject may or may not hold a match.
+enum class Search { Match, NoMatch, Failed };
+Search find(const Code* code, std::string_view subject, size_t start, size_t* matchStart,
+            size_t* matchEnd);
 
 }  // namespace pattern_engine
 

@@ -41,18 +41,20 @@ int firstByte(const Code* code) {
   return isPlainByte(static_cast<uint32_t>(character)) ? character : -1;
 }
 
-bool find(const Code* code, std::string_view subject, size_t start, size_t* matchStart,
-          size_t* matchEnd) {
-  // The library takes int lengths; longer subjects are searched in their first 2 GiB.
-  int length = subject.size() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(subject.size());
-  if (start > static_cast<size_t>(length)) return false;
+Search find(const Code* code, std::string_view subject, size_t start, size_t* matchStart,
+            size_t* matchEnd) {
+  // The library takes int lengths: a longer subject cannot be searched whole.
+  if (subject.size() > 0x7FFFFFFF) return Search::Failed;
+  int length = static_cast<int>(subject.size());
+  if (start > subject.size()) return Search::NoMatch;
   int offsets[3];
   int result = pcre_exec(code->compiled, code->study, subject.data(), length, static_cast<int>(start),
                          PCRE_NO_UTF8_CHECK, offsets, 3);
-  if (result < 0) return false;  // no match, or a limit was exceeded
+  if (result == PCRE_ERROR_NOMATCH) return Search::NoMatch;
+  if (result < 0) return Search::Failed;
   *matchStart = static_cast<size_t>(offsets[0]);
   *matchEnd = static_cast<size_t>(offsets[1]);
-  return true;
+  return Search::Match;
 }
 
 }  // namespace pattern_engine

@@ -47,16 +47,17 @@ int firstByte(const Code* code) {
   return isPlainByte(character) ? static_cast<int>(character) : -1;
 }
 
-bool find(const Code* code, std::string_view subject, size_t start, size_t* matchStart,
-          size_t* matchEnd) {
-  if (start > subject.size()) return false;
+Search find(const Code* code, std::string_view subject, size_t start, size_t* matchStart,
+            size_t* matchEnd) {
+  if (start > subject.size()) return Search::NoMatch;
   int result = pcre2_match(code->compiled, reinterpret_cast<PCRE2_SPTR>(subject.data()),
                            subject.size(), start, PCRE2_NO_UTF_CHECK, code->match, nullptr);
-  if (result < 0) return false;  // no match, or a limit was exceeded
+  if (result == PCRE2_ERROR_NOMATCH) return Search::NoMatch;
+  if (result < 0) return Search::Failed;
   const PCRE2_SIZE* offsets = pcre2_get_ovector_pointer(code->match);
   *matchStart = offsets[0];
   *matchEnd = offsets[1];
-  return true;
+  return Search::Match;
 }
 
 }  // namespace pattern_engine

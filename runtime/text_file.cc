@@ -448,7 +448,8 @@ bool closeWith(TextFile* file, bool (*closeHandle)(os::FileHandle)) {
   RunLock lock;
   if (!isOpen(file)) return false;
   writePending(file);
-  bool closed = closeHandle(file->handle);
+  // A replaced file's handle may have gone before the rename already.
+  bool closed = file->handle == os::kNoFile || closeHandle(file->handle);
   bool ok = closed && !file->writeFailed;
   auto& files = openFiles();
   files.erase(std::find(files.begin(), files.end(), file));

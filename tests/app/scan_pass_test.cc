@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "app/driver.h"
+#include "app/scan_rules.h"
 #include "runtime/pattern.h"
 #include "tests/test_support.h"
 
@@ -152,6 +153,25 @@ TEST_P(ScanPassTest, HostileInputIsJustText) {
        "\n");
   EXPECT_EQ(used(utf16(hugeKey)), 1);
   EXPECT_EQ(refs(utf16(hugeKey)), Keys{utf16(hugeKey)});
+}
+
+// A line that the patterns could not judge leaves the scan incomplete, for
+// a label line and a reference line alike (an engine that gives up on nested
+// repetition stands in for one out of memory or past a limit).
+TEST(ScanRules, ALineThePatternsCannotJudgeMakesTheScanIncomplete) {
+  initPatterns();
+  const std::u16string endless = u"_Procedure3 " + std::u16string(40, u'a');
+  for (bool label : {false, true}) {
+    ProcedureTable table;
+    ScanState state(table);
+    Pattern failing = createPattern(u"_Procedure[0-9]+|(a+)+!", kCaseInsensitive);
+    (label ? state.labelPattern : state.referencePattern) = failing;
+    scanLine(state, u"macro MP3{");
+    scanLine(state, u"call _Procedure3");
+    EXPECT_FALSE(state.searchFailed) << label;
+    scanLine(state, endless);
+    EXPECT_TRUE(state.searchFailed) << label;
+  }
 }
 
 }  // namespace

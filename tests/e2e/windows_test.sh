@@ -137,23 +137,6 @@ check "code page 932: no reference" cmp -s "$work/codepage-ja_JP.UTF-8.out" \
 check "code page 932: other bytes kept" cmp -s "$work/codepage-ja_JP.UTF-8/Velmarin.asm" \
   <(printf 'macro MP5{\r\n_Procedure5:\r\n}\r\ncall \x83_Procedure5\r\n; MP5; AUTOMATICALLY REMOVED\r\n')
 
-# A run killed outright leaves its temporary file; the next run removes it.
-mkdir -p "$work/killed"
-cp "$work/large.asm" "$work/killed/Velmarin.asm"
-(cd "$work/killed" && exec wine "$exe" < /dev/null > /dev/null 2>&1) &
-pid=$!
-for wait in $(seq 100); do
-  ls -A "$work/killed" | grep orrinvale-tmp > /dev/null && break
-  sleep 0.02
-done
-kill -KILL "$pid" 2> /dev/null
-wait "$pid" 2> /dev/null
-check "killed run: old or new file" eval 'cmp -s "$work/killed/Velmarin.asm" "$work/large.asm" ||
-  cmp -s "$work/killed/Velmarin.asm" "$work/large.lin/Velmarin.asm"'
-run_windows "$work/killed"
-check "killed run: the next run leaves no temporary file" [ "$(ls -A "$work/killed")" = Velmarin.asm ]
-check "killed run: the next run rewrites" cmp -s "$work/killed/Velmarin.asm" "$work/large.lin/Velmarin.asm"
-
 # Ctrl+C (a SIGINT to the Wine process) at random moments of a large run.
 start=$(date +%s%N)
 run_windows "$work/large.win"  # warm, and rewritten already: measure a full run
@@ -177,5 +160,41 @@ for attempt in $(seq 1 8); do
   fi
   check "Ctrl+C $attempt: no temporary file" [ "$(ls -A "$dir")" = Velmarin.asm ]
 done
+
+# Killed outright (SIGKILL of the Windows process: what TerminateProcess, a
+# crash or a power cut leave) at random moments, most near the end, where the
+# new file takes the old one's place: the name always holds the old or the
+# new content, and the next run tidies up and does the work.
+kills=${ORRINVALE_KILLS:-120}
+old=0 new=0 tidied=0
+for attempt in $(seq 1 "$kills"); do
+  dir="$work/killed"
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  cp "$work/large.asm" "$dir/Velmarin.asm"
+  (cd "$dir" && exec wine "$exe" < /dev/null > /dev/null 2>&1) &
+  pid=$!
+  sleep "$(awk -v ns="$run_ns" -v seed="$attempt" 'BEGIN {
+    srand(seed); share = seed % 3 == 0 ? rand() * 1.1 : 0.7 + rand() * 0.35
+    printf "%.3f", share * ns / 1e9 }')"
+  kill -KILL "$pid" 2> /dev/null
+  wait "$pid" 2> /dev/null
+  if cmp -s "$dir/Velmarin.asm" "$work/large.asm"; then
+    old=$(( old + 1 ))
+  elif cmp -s "$dir/Velmarin.asm" "$work/large.lin/Velmarin.asm"; then
+    new=$(( new + 1 ))
+  else
+    echo "kill $attempt: $(ls -A "$dir" | tr '\n' ' ')"
+  fi
+  run_windows "$dir"
+  if [ "$(ls -A "$dir")" = Velmarin.asm ] &&
+    cmp -s "$dir/Velmarin.asm" "$work/large.lin/Velmarin.asm"; then
+    tidied=$(( tidied + 1 ))
+  fi
+done
+echo "killed $kills times: old file $old, new file $new, the next run tidied up $tidied"
+check "killed $kills times: old ($old) or new ($new) file every time" \
+  [ $(( old + new )) = "$kills" ]
+check "killed $kills times: the next run tidies up and rewrites ($tidied)" [ "$tidied" = "$kills" ]
 
 finish

@@ -141,6 +141,43 @@ TEST(Replacement, AccessControlListsAndExtendedAttributesGoWithTheContent) {
   EXPECT_EQ(std::string(got), value);
 }
 
+// A directory's default list is inherited by every new file in it; the new
+// file must still carry exactly the old one's permissions, list or none.
+TEST(Replacement, ADefaultAccessListOnTheDirectoryChangesNothing) {
+  ScratchDir dir;
+  if (commandOutput("setfacl -d -m u:nobody:rwx '" + dir.path + "'") == "<failed>")
+    GTEST_SKIP() << "no setfacl, or no access control lists on this file system";
+  for (bool ownList : {false, true}) {
+    const std::string path = dir.file(ownList ? "listed" : "plain");
+    writeBytes(path, "old");
+    // Written after the file exists: only the default list speaks for it yet.
+    commandOutput("setfacl -b '" + path + "'");
+    chmod(path.c_str(), 0664);
+    if (ownList) commandOutput("setfacl -m u:daemon:r-- '" + path + "'");
+    const std::string before = commandOutput("getfacl -cp '" + path + "'");
+    ReplaceStart start;
+    EXPECT_TRUE(replaceWith(path, "new", &start)) << ownList;
+    EXPECT_EQ(commandOutput("getfacl -cp '" + path + "'"), before) << ownList;
+    EXPECT_EQ(before.find("nobody"), std::string::npos) << before;
+    EXPECT_EQ(modeOf(path), ownList ? modeOf(path) : 0664u);
+  }
+}
+
+// Flags the owner set on the file (no dump, no access time) stay with it.
+TEST(Replacement, InodeFlagsGoWithTheContent) {
+  ScratchDir dir;
+  const std::string path = dir.file("f");
+  writeBytes(path, "old");
+  if (commandOutput("chattr +dA '" + path + "'") == "<failed>")
+    GTEST_SKIP() << "no chattr, or this file system takes no inode flags";
+  const std::string before = commandOutput("lsattr '" + path + "'");
+  ReplaceStart start;
+  EXPECT_TRUE(replaceWith(path, "new", &start));
+  EXPECT_EQ(readBytes(path), "new");
+  EXPECT_EQ(commandOutput("lsattr '" + path + "'"), before);
+  EXPECT_NE(before.find("dA"), std::string::npos) << before;
+}
+
 // Another program's content, put in place or written while the run worked on
 // the old content, is never lost.
 TEST(Replacement, AnOriginalChangedMeanwhileIsLeftAsTheOtherProgramMadeIt) {
@@ -157,9 +194,20 @@ TEST(Replacement, AnOriginalChangedMeanwhileIsLeftAsTheOtherProgramMadeIt) {
         fclose(file);
       },
       [&] { unlink(path.c_str()); },
+      // Same size, written in place, and the modification time set back, as
+      // rsync --inplace -t or touch -r do: only the change time tells.
+      [&] {
+        struct stat before;
+        stat(path.c_str(), &before);
+        int fd = open(path.c_str(), O_WRONLY);
+        (void)!write(fd, "OLD", 3);
+        close(fd);
+        const struct timespec times[2] = {before.st_atim, before.st_mtim};
+        utimensat(AT_FDCWD, path.c_str(), times, 0);
+      },
   };
-  const std::string expected[] = {"theirs", "old and more", ""};
-  for (int i = 0; i < 3; ++i) {
+  const std::string expected[] = {"theirs", "old and more", "", "OLD"};
+  for (int i = 0; i < 4; ++i) {
     writeBytes(path, "old");
     ReplaceStart start;
     EXPECT_FALSE(replaceWith(path, "new", &start, changes[i])) << i;

@@ -76,7 +76,17 @@ TEST_F(PatternTest, FreedPatternsActAsNoPattern) {
   EXPECT_EQ(patternMatches(invocation, u"MP1"), 0);
 }
 
-TEST_F(PatternTest, DigitRunsBeyondTheStackFailLikeAnyLimitInsteadOfCrashing) {
+// A search that the engine gives up on (here the match limit, with nested
+// repetition) says so: taken for "no match", it would hide a reference.
+TEST_F(PatternTest, ASearchTheEngineCannotFinishIsAFailureNotANoMatch) {
+  Pattern nested = createPattern(u"_Procedure[0-9]+|(a+)+!", kCaseInsensitive);
+  const std::u16string endless = u"_Procedure1 " + std::u16string(40, u'a');
+  EXPECT_EQ(patternMatches(nested, endless.substr(12)), kPatternFailed);
+  Strings matches(1);
+  EXPECT_EQ(extractMatches(nested, endless, &matches), kPatternFailed);
+  EXPECT_EQ(matches, Strings{u"_Procedure1"});  // whole matches only
+  EXPECT_EQ(patternMatches(nested, u"aaaa!"), 1);
+  EXPECT_EQ(extractMatches(nested, u"_Procedure2 aa!", &matches), 2);
 }
 
 // A digit run costs the engine no stack in proportion to its length, so a
@@ -101,7 +111,8 @@ Strings engineMatches(const char* pattern, const std::string& subject) {
   Strings found;
   size_t start = 0, matchStart, matchEnd;
   while (start <= subject.size() &&
-         pattern_engine::find(code, subject, start, &matchStart, &matchEnd)) {
+         pattern_engine::find(code, subject, start, &matchStart, &matchEnd) ==
+             pattern_engine::Search::Match) {
     std::u16string text;
     decodeUtf8(subject.substr(matchStart, matchEnd - matchStart), &text);
     found.push_back(text);
