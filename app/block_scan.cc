@@ -13,163 +13,13 @@
 #include <string>
 #include <vector>
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#define ORRINVALE_AVX512 1
-#elif defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "app/line_text.h"
+#include "app/raw_units.h"
 
 namespace {
 
 constexpr int64_t kBlockSize = int64_t{1} << 20;
 int64_t g_blockSize = kBlockSize;
-constexpr uint32_t kLineFeed = 0x0A, kCarriageReturn = 0x0D;
-
-bool isDigit(uint32_t unit) { return unit >= '0' && unit <= '9'; }
-uint32_t lowerAscii(uint32_t unit) { return unit >= 'A' && unit <= 'Z' ? unit + 32 : unit; }
-bool endsLine(uint32_t unit) { return unit == 0 || unit == kLineFeed || unit == kCarriageReturn; }
-
-// One bit per unit of a run of 64. leads are '}'; an 'm' or 'M' leads only
-// where an 'a', 'p' or 'P' follows ("macro MP", "MP12"). A comment line
-// matters only for the '_' it may hold, which makes it wanted anyway.
-struct UnitMasks {
-  uint64_t returns = 0, feeds = 0, zeros = 0, spaces = 0, underscores = 0, leads = 0, ms = 0,
-           followers = 0;
-  uint64_t ends() const { return returns | feeds | zeros; }
-};
-
-template <int kSize, bool kBigEndian>
-struct Units {
-  static uint32_t at(const unsigned char* p) {
-    uint32_t value = 0;
-    for (int i = 0; i < kSize; ++i)
-      value |= static_cast<uint32_t>(p[i]) << (kBigEndian ? 8 * (kSize - 1 - i) : 8 * i);
-    return value;
-  }
-
-  // Classifies words runs of 64 units from p into masks[0, words).
-  static void classifyWords(const unsigned char* p, size_t words, UnitMasks* masks) {
-#if defined(ORRINVALE_AVX512)
-    if constexpr (kSize == 1 || (kSize == 2 && !kBigEndian)) {
-      static const bool wide = __builtin_cpu_supports("avx512bw");
-      if (wide) return classifyWordsWide(p, words, masks);
-    }
-#endif
-    for (size_t word = 0; word < words; ++word) masks[word] = classify(p + 64 * word * kSize);
-  }
-
-  // Classifies the 64 units at p.
-  static UnitMasks classify(const unsigned char* p) {
-#if defined(__SSE2__)
-    if constexpr (kSize == 1 || (kSize == 2 && !kBigEndian)) return classifyVector(p);
-#endif
-    UnitMasks masks;
-    for (int i = 0; i < 64; ++i) {
-      uint32_t unit = at(p + i * kSize);
-      uint64_t bit = uint64_t{1} << i;
-      if (unit == kCarriageReturn) masks.returns |= bit;
-      if (unit == kLineFeed) masks.feeds |= bit;
-      if (unit == 0) masks.zeros |= bit;
-      if (unit == ' ') masks.spaces |= bit;
-      if (unit == '_') masks.underscores |= bit;
-      if (unit == '}') masks.leads |= bit;
-      if ((unit | 0x20) == 'm') masks.ms |= bit;
-      if (unit == 'a' || (unit | 0x20) == 'p') masks.followers |= bit;
-    }
-    return masks;
-  }
-
-#if defined(ORRINVALE_AVX512)
-  __attribute__((target("avx512bw"))) static void classifyWordsWide(const unsigned char* p,
-                                                                   size_t words,
-                                                                   UnitMasks* masks) {
-    for (size_t word = 0; word < words; ++word) masks[word] = classifyWide(p + 64 * word * kSize);
-  }
-
-  // The same with 64-byte vectors, whose compares give bit masks directly.
-  __attribute__((target("avx512bw"), always_inline)) static UnitMasks classifyWide(
-      const unsigned char* p) {
-    UnitMasks masks;
-    for (int i = 0; i < 64; i += 64 / kSize) {
-      __m512i units = _mm512_loadu_si512(p + i * kSize);
-      __m512i folded = _mm512_or_si512(units, splatWide(0x20));
-      masks.returns |= equalBits(units, kCarriageReturn) << i;
-      masks.feeds |= equalBits(units, kLineFeed) << i;
-      masks.zeros |= equalBits(units, 0) << i;
-      masks.spaces |= equalBits(units, ' ') << i;
-      masks.underscores |= equalBits(units, '_') << i;
-      masks.leads |= equalBits(units, '}') << i;
-      masks.ms |= equalBits(folded, 'm') << i;
-      masks.followers |= (equalBits(units, 'a') | equalBits(folded, 'p')) << i;
-    }
-    return masks;
-  }
-  __attribute__((target("avx512bw"), always_inline)) static __m512i splatWide(uint32_t unit) {
-    if constexpr (kSize == 1) return _mm512_set1_epi8(static_cast<char>(unit));
-    else return _mm512_set1_epi16(static_cast<short>(unit));
-  }
-  // One bit per unit of vector equal to unit.
-  __attribute__((target("avx512bw"), always_inline)) static uint64_t equalBits(__m512i vector,
-                                                                              uint32_t unit) {
-    if constexpr (kSize == 1) return _mm512_cmpeq_epi8_mask(vector, splatWide(unit));
-    else return _mm512_cmpeq_epi16_mask(vector, splatWide(unit));
-  }
-#endif
-
-#if defined(__SSE2__)
-  static UnitMasks classifyVector(const unsigned char* p) {
-    const __m128i returns = splat(kCarriageReturn), feeds = splat(kLineFeed),
-                  zeros = _mm_setzero_si128(), spaces = splat(' '), underscores = splat('_'),
-                  braces = splat('}'), caseBit = splat(0x20),
-                  ms = splat('m'), as = splat('a'), ps = splat('p');
-    UnitMasks masks;
-    constexpr int kPerVector = 16 / kSize;
-    for (int i = 0; i < 64; i += 2 * kPerVector) {
-      // Two vectors at a time, so that 16-bit units give one byte of mask each.
-      __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i * kSize));
-      __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i * kSize + 16));
-      auto bits = [&](__m128i wanted) {
-        return maskOf(equal(a, wanted), equal(b, wanted)) << i;
-      };
-      masks.returns |= bits(returns);
-      masks.feeds |= bits(feeds);
-      masks.zeros |= bits(zeros);
-      masks.spaces |= bits(spaces);
-      masks.underscores |= bits(underscores);
-      masks.leads |= bits(braces);
-      __m128i aFolded = _mm_or_si128(a, caseBit), bFolded = _mm_or_si128(b, caseBit);
-      masks.ms |= maskOf(equal(aFolded, ms), equal(bFolded, ms)) << i;
-      masks.followers |= maskOf(_mm_or_si128(equal(a, as), equal(aFolded, ps)),
-                                _mm_or_si128(equal(b, as), equal(bFolded, ps))) << i;
-    }
-    return masks;
-  }
-
-  static __m128i splat(uint32_t unit) {
-    if constexpr (kSize == 1) return _mm_set1_epi8(static_cast<char>(unit));
-    else return _mm_set1_epi16(static_cast<short>(unit));
-  }
-  static __m128i equal(__m128i a, __m128i b) {
-    if constexpr (kSize == 1) return _mm_cmpeq_epi8(a, b);
-    else return _mm_cmpeq_epi16(a, b);
-  }
-  // One bit per unit of two compared vectors.
-  static uint64_t maskOf(__m128i a, __m128i b) {
-    if constexpr (kSize == 1) {
-      return static_cast<uint32_t>(_mm_movemask_epi8(a)) |
-             static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(b))) << 16;
-    } else {
-      return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(a, b)));
-    }
-  }
-#endif
-};
-
-uint64_t bitsBelow(size_t bit) { return (uint64_t{1} << bit) - 1; }
-
 template <int kSize, bool kBigEndian>
 class BlockScanner {
   using U = Units<kSize, kBigEndian>;
@@ -197,12 +47,13 @@ class BlockScanner {
       size_t complete = atFileEnd ? units : completeLines(bytes, units);
       takeLines(bytes, complete, bufferStart, atFileEnd);
       if (atFileEnd) {
+        edits_->unitsEnd = bufferStart + static_cast<int64_t>(units * kSize);
         edits_->scannedEnd = bufferStart + static_cast<int64_t>(filled);
         return;
       }
       size_t taken = complete * kSize;
       if (settled_)
-        settled_(std::min(edits_->firstEdit, bufferStart + static_cast<int64_t>(taken)));
+        settled_(std::min(edits_->firstChange, bufferStart + static_cast<int64_t>(taken)));
       // Keep the unfinished line; a line longer than the buffer makes it grow.
       memmove(buffer.data(), buffer.data() + taken, filled - taken);
       bufferStart += static_cast<int64_t>(taken);
@@ -235,7 +86,7 @@ class BlockScanner {
     wanted_.assign(words, 0);
     uint64_t lineStartIn = 1;  // the first unit starts a line
     uint64_t spaceCarry = 0;   // a run of leading spaces goes on into the next word
-    uint64_t returnBefore = 0;
+    bool returnBefore = false;
     // Classified a chunk at a time, one word ahead, since a unit's meaning
     // may depend on the first unit of the next word.
     constexpr size_t kChunk = 256;
@@ -258,31 +109,27 @@ class BlockScanner {
         uint64_t firstUnits = total & ~masks.spaces;
         lineStartIn = ends >> 63;
         spaceCarry = carried;
-        // Line ends other than CR LF: an LF without a CR before it, a CR
-        // without an LF after it, a zero unit.
-        uint64_t loneFeeds = masks.feeds & ~((masks.returns << 1) | returnBefore);
-        uint64_t loneReturns = masks.returns & ~((masks.feeds >> 1) | (next.feeds << 63));
+        // Line ends to mend are marked where they lie, a word at a time; a
+        // word may reach into the next stretch, so its last one counts too.
+        if (uint64_t lone = masks.loneEnds(returnBefore, next.feeds & 1)) {
+          size_t base = 64 * word;
+          mendLineEnd(offset, base + std::countr_zero(lone));
+          mendLineEnd(offset, base + 63 - std::countl_zero(lone));
+        }
         returnBefore = masks.returns >> 63;
         ends_[word] = ends;
         firstUnits_[word] = firstUnits;
         uint64_t leads =
             masks.leads | (masks.ms & ((masks.followers >> 1) | (next.followers << 63)));
-        wanted_[word] = (firstUnits & leads) | masks.underscores | loneFeeds | loneReturns |
-                        masks.zeros;
+        wanted_[word] = (firstUnits & leads) | masks.underscores;
       }
     }
-    // Each wanted unit in file order: a mended line end, a reference, or a
-    // line to take whole.
+    // Each wanted unit in file order: a reference, or a line to take whole.
     size_t nextLine = 0;
     for (size_t word = 0; word < words; ++word) {
       for (uint64_t bits = wanted_[word]; bits; bits &= bits - 1) {
         size_t at = 64 * word + std::countr_zero(bits);
         if (at < nextLine) continue;
-        if (ends_[word] >> (at % 64) & 1) {
-          addLineEnd(offset, at, Edit::Kind::LineEnd);
-          nextLine = at + 1;
-          continue;
-        }
         if (unit(bytes, at) == '_') {
           // A reference needs no more of its line than its first unit: not
           // in a comment, and not where a label line may start.
@@ -298,26 +145,22 @@ class BlockScanner {
                  offset + static_cast<int64_t>(start * kSize));
         if (end == count) {
           // Only at the end of the file does a line lack its end.
-          addLineEnd(offset, end, Edit::Kind::MissingLineEnd);
+          edits_->missingLineEnd = true;
           nextLine = count;
           continue;
         }
-        // Its line end is taken with it: mended here if it is not CR LF.
-        bool crlf = unit(bytes, end) == kCarriageReturn && end + 1 < count &&
-                    unit(bytes, end + 1) == kLineFeed;
-        if (!crlf) addLineEnd(offset, end, Edit::Kind::LineEnd);
-        nextLine = end + (crlf ? 2 : 1);
+        nextLine = end + 1;
       }
     }
     creditPending();
     // A last line without a line end that no rule wanted still gets one.
     if (atFileEnd && nextLine < count && !endsLine(unit(bytes, count - 1)))
-      addLineEnd(offset, count, Edit::Kind::MissingLineEnd);
+      edits_->missingLineEnd = true;
   }
 
-  // A line end to mend, or one to add, at unit at of the units from offset.
-  void addLineEnd(int64_t offset, size_t at, Edit::Kind kind) {
-    edits_->add({offset + static_cast<int64_t>(at * kSize), 0, 0, kind});
+  // A line end other than CR LF at unit at of the units from offset.
+  void mendLineEnd(int64_t offset, size_t at) {
+    edits_->addLineEndToMend(offset + static_cast<int64_t>(at * kSize));
   }
 
   // Classifies the words [from, from + n) of the count units at bytes into
@@ -427,8 +270,8 @@ class BlockScanner {
       }
       if (count - first >= 3 && lowerAscii(unit(line, first + 1)) == 'p' &&
           isDigit(unit(line, first + 2))) {
-        EntryIndex label = labelFor(line, first + 2, readDigits(line, first + 2, count));
-        edits_->add({offset, offset + static_cast<int64_t>(n), label, Edit::Kind::Invocation});
+        edits_->addInvocation(offset,
+                              labelFor(line, first + 2, readDigits(line, first + 2, count)));
       }
     }
     if (state_.insideMacro && lead == '}') {
@@ -533,12 +376,6 @@ class BlockScanner {
   std::u16string key_, text_;
 };
 
-template <int kSize, bool kBigEndian>
-void scanWith(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
-              const SettledObserver& settled) {
-  BlockScanner<kSize, kBigEndian>(file, format, state, edits, settled).run();
-}
-
 }  // namespace
 
 bool blockScanReads(TextFormat format) { return rawUnitsShowAscii(format); }
@@ -547,11 +384,7 @@ void useBlockSize(int64_t bytes) { g_blockSize = bytes > 0 ? bytes : kBlockSize;
 
 void scanByBlocks(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
                   const SettledObserver& settled) {
-  switch (format) {
-    case TextFormat::Utf16Le: return scanWith<2, false>(file, format, state, edits, settled);
-    case TextFormat::Utf16Be: return scanWith<2, true>(file, format, state, edits, settled);
-    case TextFormat::Utf32Le: return scanWith<4, false>(file, format, state, edits, settled);
-    case TextFormat::Utf32Be: return scanWith<4, true>(file, format, state, edits, settled);
-    default: return scanWith<1, false>(file, format, state, edits, settled);
-  }
+  withUnitsOf(format, [&]<int kSize, bool kBigEndian>() {
+    BlockScanner<kSize, kBigEndian>(file, format, state, edits, settled).run();
+  });
 }

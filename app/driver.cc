@@ -96,11 +96,8 @@ void runByBlocks(std::u16string_view fileName, TextFile* source, TextFormat form
   } catch (const std::bad_alloc&) {
     complete = false;
   }
-  bool scanned = reportScan(fileName, complete, macroCount);
-  if (!scanned || edits.overflowed) {
+  if (!reportScan(fileName, complete, macroCount)) {
     if (start == ReplaceStart::Ready) abandonReplacement(&replacement);
-    // Too many edits to keep: the file is read again, line by line.
-    if (scanned) rewriteByLines(fileName, source, format, table);
     return;
   }
   replaceContent(fileName, source, start, replacement, [&](TextFile* output, RemovalCounts* counts) {

@@ -1,6 +1,8 @@
-// What the block scan records for the rewrite: every place where the new file
-// differs from the old one, or may, in file order. Everything between two
-// edits goes to the new file exactly as it is.
+// What the block scan records for the rewrite: the invocation lines, each as
+// where it starts and the label it invokes, and which stretches of the file
+// hold a line end other than CR LF. Everything else goes to the new file
+// exactly as it is, so the list grows with the invocation lines alone, a few
+// bytes each, whatever the line ends.
 #ifndef ORRINVALE_APP_EDIT_LIST_H_
 #define ORRINVALE_APP_EDIT_LIST_H_
 
@@ -10,35 +12,64 @@
 
 #include "app/procedure_table.h"
 
-struct Edit {
-  enum class Kind : uint8_t {
-    LineEnd,         // the unit at start ends a line alone (LF, CR or zero): CR LF instead
-    MissingLineEnd,  // the last line ends at start without a line end: CR LF there
-    Invocation,      // the line [start, end) invokes label: a comment if label is unused
-  };
-  int64_t start = 0;
-  int64_t end = 0;
+// The stretches whose line ends are looked at again by the rewrite; the
+// others it may hand to the system to copy.
+inline constexpr int kMendRegionBits = 16;
+inline constexpr int64_t kMendRegionSize = int64_t{1} << kMendRegionBits;
+
+struct Invocation {
+  int64_t start = 0;  // where the line starts (spaces included)
   EntryIndex label = 0;
-  Kind kind = Kind::LineEnd;
 };
 
-// A file with a line end to mend on every line would need an edit per line;
-// past this many the list gives up and the rewrite reads the file again.
-inline constexpr size_t kMaxEdits = size_t{1} << 19;
-
-struct EditList {
-  std::vector<Edit> edits;
-  bool overflowed = false;
-  int64_t firstEdit = INT64_MAX;  // where the first edit ever added starts
-  int64_t scannedEnd = 0;         // where the scan found the end of the file
-
-  void add(const Edit& edit) {
-    if (firstEdit == INT64_MAX) firstEdit = edit.start;
-    if (overflowed) return;
-    if (edits.size() < kMaxEdits) return edits.push_back(edit);
-    overflowed = true;
-    std::vector<Edit>().swap(edits);
+class EditList {
+ public:
+  // Invocations come in file order.
+  void addInvocation(int64_t start, EntryIndex label);
+  // A line end other than CR LF at offset: the rewrite makes it CR LF.
+  void addLineEndToMend(int64_t offset) {
+    if (offset < firstChange) firstChange = offset;
+    size_t region = static_cast<size_t>(offset >> kMendRegionBits);
+    if (region != lastMarked_) markRegion(region);
   }
+
+  size_t invocationCount() const { return count_; }
+  bool regionNeedsMending(int64_t offset) const {
+    size_t region = static_cast<size_t>(offset >> kMendRegionBits);
+    return region / 64 < mendRegions_.size() && (mendRegions_[region / 64] >> (region % 64) & 1);
+  }
+
+  // Reads the invocations back in file order.
+  class Reader {
+   public:
+    explicit Reader(const EditList& list) : list_(list) {}
+    bool next(Invocation* invocation);
+
+   private:
+    const EditList& list_;
+    size_t at_ = 0;
+    int64_t start_ = 0;
+  };
+
+  // Where the first change of any kind lies: nothing before it changes.
+  int64_t firstChange = INT64_MAX;
+  // Where the file's whole units end; a partial unit after them stays as it is.
+  int64_t unitsEnd = 0;
+  // Where the scan found the end of the file.
+  int64_t scannedEnd = 0;
+  // The last line has no line end: CR LF goes at unitsEnd.
+  bool missingLineEnd = false;
+
+ private:
+  // Per invocation, two numbers seven bits a byte (the high bit says more
+  // follow): the distance from the previous invocation's start, and the label.
+  std::vector<uint8_t> invocations_;
+  size_t count_ = 0;
+  int64_t lastStart_ = 0;
+  void markRegion(size_t region);
+
+  std::vector<uint64_t> mendRegions_;  // a bit per region
+  size_t lastMarked_ = SIZE_MAX;
 };
 
 #endif  // ORRINVALE_APP_EDIT_LIST_H_

@@ -1,7 +1,7 @@
 // The block scan and the rewrite from its edits against the reference way,
 // line by line through the patterns: the same console lines and the same
-// bytes, on generated files, across block boundaries, on tiny files and past
-// the edit list's cap.
+// bytes, on generated files, across block boundaries, on tiny files and on
+// files with millions of edits.
 #include "app/block_scan.h"
 
 #include <random>
@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "app/driver.h"
+#include "app/edit_list.h"
 #include "runtime/os.h"
 #include "runtime/pattern.h"
 #include "runtime/text_codec.h"
@@ -175,13 +176,44 @@ TEST_F(BlockScanTest, LargeProgramsGiveTheSameResult) {
   agree(wide);
 }
 
-// A file with a line end to mend on nearly every line needs more edits than
-// the list keeps: the rewrite then reads the file again.
-TEST_F(BlockScanTest, PastTheEditCapTheResultIsTheSame) {
-  std::string input = "macro MP1{\n_Procedure1:\n}\ncall _Procedure1\n";
-  for (size_t i = 0; input.size() < 6 * kMaxEdits; ++i) input += i % 2 ? "MP1\n" : "MP2\n";
-  std::string result = agree(input);
-  EXPECT_NE(result.find("; MP2; AUTOMATICALLY REMOVED\r\nMP1\r\n"), std::string::npos);
+// Neither line ends to mend nor invocation lines have a cap: more than a
+// million invocations, and ten million lines with LF alone, come out as the
+// reference makes them.
+TEST_F(BlockScanTest, MillionsOfInvocationsAndLoneLineEnds) {
+  std::string invocations = "macro MP1{\n_Procedure1:\n}\ncall _Procedure1\n";
+  for (size_t i = 0; i < 1200000; ++i) invocations += i % 2 ? "MP1\n" : "  mp2 \r";
+  std::string result = agree(invocations);
+  EXPECT_NE(result.find("; mp2; AUTOMATICALLY REMOVED\r\nMP1\r\n"), std::string::npos);
+  EXPECT_NE(result.find(consoleBytes({"Removed 600000 out of 1200000 used procedure macros."})),
+            std::string::npos);
+  std::string lines;
+  for (size_t i = 0; i < 10000000; ++i) lines += i % 1000 ? "x\n" : "dq _Procedure1\n";
+  agree(lines);
+}
+
+// The rewrite mends line ends only in the stretches where the scan saw one
+// to mend, and copies the others as they are: a CR LF split between such a
+// stretch and its neighbour, on either side, stays one line end.
+TEST_F(BlockScanTest, CrLfAcrossTheEdgeOfAStretchWithLineEndsToMend) {
+  for (TextFormat format : {TextFormat::Ansi, TextFormat::Utf16Be, TextFormat::Utf32Le}) {
+    const size_t unit = static_cast<size_t>(unitSize(format));
+    for (int shift = -2; shift <= 1; ++shift) {
+      for (bool loneFirst : {true, false}) {
+        // The CR of one CR LF lands just before, on or after a stretch's edge.
+        std::u16string text = loneFirst ? u"MP1\n" : u"";
+        size_t carriageReturnAt = kMendRegionSize / unit + shift;
+        while (text.size() + 101 < carriageReturnAt) text += std::u16string(99, u'x') + u"\r\n";
+        text += std::u16string(carriageReturnAt - text.size() - 1, u'y') + u"\r\n";
+        text += std::u16string(60000, u'z') + u"\r\n";
+        if (!loneFirst) text += u"MP1\n";
+        text += u"MP2\r\nend";
+        std::string bytes(byteOrderMark(format));
+        encodeText(format, text, &bytes);
+        agree(bytes);
+        if (HasFailure()) return;
+      }
+    }
+  }
 }
 
 // A line longer than a block makes the block grow; references anywhere in it,
