@@ -127,8 +127,8 @@ void runPasses(std::u16string_view fileName, ProcedureTable& table, PassWay way)
   TextFormat format = readFormat(source);
   if (way == PassWay::Fast && blockScanReads(format)) runByBlocks(fileName, source, format, table);
   else runByLines(fileName, source, format, table);
-  // Once replaced, the old content is freed when it is closed: no reason to wait.
-  closeFileFreeingLater(source);
+  // Once replaced, the old content is freed here, within the run.
+  closeFile(source);
 }
 
 int runOrrinvale() {

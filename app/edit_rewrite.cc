@@ -1,23 +1,24 @@
 // The fast rewrite. Stretches without a line end to mend are copied as they
 // are, long ones by the system (no pass through the program at all, and put
 // on their way to the disk at once); stretches with one are read through a
-// window and copied with every line end other than CR LF made CR LF, 64
-// units at a time. Removed invocation lines take their comment's place.
+// window and copied with every line end other than CR LF made CR LF.
+// Removed invocation lines take their comment's place. What the program
+// writes itself gathers in a buffer of its own and goes out in large writes.
 #include "app/edit_rewrite.h"
 
 #include <algorithm>
-#include <bit>
+#include <memory>
 #include <string>
 
-#include "app/raw_units.h"
+#include "app/line_end_mending.h"
 
 namespace {
 
 // Below this a stretch is cheaper to read and write than to hand to the system.
 constexpr int64_t kSystemCopyMinimum = kMendRegionSize;
 constexpr int64_t kWindowSize = int64_t{1} << 20;
+constexpr size_t kOutputSize = size_t{1} << 20;
 constexpr size_t kAhead = 8;
-constexpr int64_t kWriteBackStep = int64_t{8} << 20;
 
 template <int kSize, bool kBigEndian>
 class EditWriter {
@@ -32,16 +33,26 @@ class EditWriter {
   bool apply(const ProcedureTable& table, RemovalCounts* counts) {
     // Whether a label is used is looked up anywhere in the table: a few
     // invocations ahead, so that the look-ups overlap.
-    EditList::Reader reader(edits_), lookahead(edits_);
-    Invocation invocation, next;
-    for (size_t i = 0; i < kAhead && lookahead.next(&next); ++i) prefetch(table, next);
-    while (reader.next(&invocation)) {
-      if (lookahead.next(&next)) prefetch(table, next);
-      if (!take(table, invocation, counts)) return false;
+    // A ring of the next few: slot i holds the invocation after the one that
+    // was taken from it kAhead steps before.
+    EditList::Reader reader(edits_);
+    Invocation ring[kAhead];
+    size_t held = 0;
+    while (held < kAhead && reader.next(&ring[held])) prefetch(table, ring[held++]);
+    for (size_t i = 0; held > 0; i = (i + 1) % kAhead) {
+      Invocation invocation = ring[i];
+      if (reader.next(&ring[i])) prefetch(table, ring[i]);
+      else --held;
+      ++counts->invocations;
+      if (table.entries[invocation.label].used != 0) continue;
+      ++counts->removed;
+      if (!copyUpTo(invocation.start) || !removeLine(invocation.start)) return false;
     }
     if (!copyUpTo(edits_.unitsEnd)) return false;
-    if (edits_.missingLineEnd) put(lineEnd_);
-    return copyRaw(edits_.scannedEnd);
+    if (edits_.missingLineEnd) append(lineEnd_);
+    if (!copyRaw(edits_.scannedEnd)) return false;
+    flushOutput();
+    return true;
   }
 
  private:
@@ -49,19 +60,39 @@ class EditWriter {
     __builtin_prefetch(&table.entries[invocation.label]);
   }
 
-  bool take(const ProcedureTable& table, const Invocation& invocation, RemovalCounts* counts) {
-    ++counts->invocations;
-    if (table.entries[invocation.label].used != 0) return true;
-    ++counts->removed;
-    return copyUpTo(invocation.start) && removeLine(invocation.start);
-  }
-
   uint32_t unit(std::string_view bytes, size_t index) const {
     return U::at(reinterpret_cast<const unsigned char*>(bytes.data()) + index * kSize);
   }
 
-  void put(std::string_view bytes) {
-    writeBytes(output_, bytes.data(), static_cast<int64_t>(bytes.size()));
+  // Room for n more bytes at the end of the output buffer.
+  char* room(size_t n) {
+    if (outputUsed_ + n > outputCapacity_) {
+      flushOutput();
+      if (n > outputCapacity_) {
+        outputCapacity_ = std::max(n, kOutputSize);
+        buffer_.reset(new char[outputCapacity_]);
+      }
+    }
+    return buffer_.get() + outputUsed_;
+  }
+  void used(char* end) {
+    outputUsed_ = static_cast<size_t>(end - buffer_.get());
+    if (outputUsed_ >= kOutputSize / 2) flushOutput();
+  }
+  void append(std::string_view bytes) {
+    char* at = room(bytes.size());
+    memcpy(at, bytes.data(), bytes.size());
+    used(at + bytes.size());
+  }
+  void flushOutput() {
+    writeBytes(output_, buffer_.get(), static_cast<int64_t>(outputUsed_));
+    // The disk writes what is ready while the rest is made.
+    unsentToDisk_ += static_cast<int64_t>(outputUsed_);
+    if (unsentToDisk_ >= kWriteBackStep) {
+      startWriteBack(output_);
+      unsentToDisk_ = 0;
+    }
+    outputUsed_ = 0;
   }
 
   // The source's bytes [start, end), through the window; false if the file
@@ -83,7 +114,7 @@ class EditWriter {
   }
 
   // Everything from done_ to end, which lies on a unit boundary: regions with
-  // a line end to mend through the converter, runs of others as they are.
+  // a line end to mend through the mender, runs of others as they are.
   bool copyUpTo(int64_t end) {
     while (done_ < end) {
       int64_t stretchEnd = done_;
@@ -100,13 +131,14 @@ class EditWriter {
     int64_t n = end - done_;
     if (n <= 0) return true;
     if (n >= kSystemCopyMinimum) {
+      flushOutput();
       copyBytes(source_, done_, n, output_);
       startWriteBack(output_);
       sourceAt_ = -1;  // the copy leaves the source's position undefined
     } else {
       std::string_view bytes;
       if (!view(done_, end, &bytes)) return false;
-      put(bytes);
+      append(bytes);
     }
     done_ = end;
     return true;
@@ -126,108 +158,61 @@ class EditWriter {
       size_t count = static_cast<size_t>((piece - done_) / kSize);
       bool returnBefore = first > 0 && unit(bytes, 0) == kCarriageReturn;
       bool feedAfter = to > piece && unit(bytes, first + count) == kLineFeed;
-      mendLineEnds(bytes.substr(first * kSize, count * kSize), returnBefore, feedAfter);
+      const auto* units = reinterpret_cast<const unsigned char*>(bytes.data()) + first * kSize;
+      used(mendLineEnds<kSize, kBigEndian>(units, count, returnBefore, feedAfter,
+                                           room(2 * count * kSize + 16)));
       done_ = piece;
-      // The disk writes what is ready while the rest is mended.
-      if (done_ - writtenBack_ >= kWriteBackStep) {
-        startWriteBack(output_);
-        writtenBack_ = done_;
-      }
     }
     return true;
   }
 
-  void mendLineEnds(std::string_view bytes, bool returnBefore, bool feedAfter) {
-    const auto* units = reinterpret_cast<const unsigned char*>(bytes.data());
-    size_t count = bytes.size() / kSize, copiedTo = 0;
-    // At most every unit becomes a CR LF: twice the bytes, and room for the
-    // last copy's overshoot.
-    if (mended_.size() < 2 * bytes.size() + 16) mended_.resize(2 * bytes.size() + 16);
-    char* out = mended_.data();
-    const unsigned char* end = units + bytes.size();
-    // The lines between line ends are short: copied 16 bytes at a time
-    // where the source has room to read past them, not through a call.
-    auto append = [&out, end](const unsigned char* from, size_t n) {
-      if (from + n + 16 <= end) {
-        for (size_t i = 0; i < n; i += 16) copy16(out + i, from + i);
-      } else {
-        memcpy(out, from, n);
-      }
-      out += n;
-    };
-    for (size_t word = 0; 64 * word < count; ++word) {
-      size_t base = 64 * word, inWord = std::min<size_t>(64, count - base);
-      UnitMasks masks = classifyAt(units + base * kSize, inWord);
-      bool feedNext = base + 64 < count ? unit(bytes, base + 64) == kLineFeed : feedAfter;
-      uint64_t lone = masks.loneEnds(returnBefore, feedNext, inWord);
-      returnBefore = masks.returns >> (inWord - 1) & 1;
-      for (; lone; lone &= lone - 1) {
-        size_t at = base + std::countr_zero(lone);
-        append(units + copiedTo * kSize, (at - copiedTo) * kSize);
-        memcpy(out, lineEnd_.data(), lineEnd_.size());
-        out += lineEnd_.size();
-        copiedTo = at + 1;
-      }
-    }
-    append(units + copiedTo * kSize, (count - copiedTo) * kSize);
-    put(std::string_view(mended_.data(), static_cast<size_t>(out - mended_.data())));
-  }
-
-  static void copy16(char* to, const unsigned char* from) {
-#if defined(__SSE2__)
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
-                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(from)));
-#else
-    memcpy(to, from, 16);
-#endif
-  }
-
-  // The masks of n units at p, n at most 64; a short run is classified alone.
-  static UnitMasks classifyAt(const unsigned char* p, size_t n) {
-    if (n == 64) return U::classify(p);
-    unsigned char last[64 * kSize] = {};
-    memcpy(last, p, n * kSize);
-    UnitMasks masks = U::classify(last);
-    masks.zeros &= bitsBelow(n);
-    masks.returns &= bitsBelow(n);
-    masks.feeds &= bitsBelow(n);
-    return masks;
-  }
-
-  // The invocation line at start becomes its comment; its line end follows
-  // with the next stretch.
+  // The invocation line at start becomes its comment, and its line end, of
+  // whatever kind, CR LF.
   bool removeLine(int64_t start) {
     std::string_view line;
-    int64_t length = std::min<int64_t>(4096, edits_.unitsEnd - start);
+    int64_t length = std::min<int64_t>(256, edits_.unitsEnd - start);
+    size_t end = 0;
     for (;;) {
-      if (!view(start, start + length, &line)) return false;
-      size_t units = line.size() / kSize, end = 0;
+      if (!view(start, std::min(start + length + kSize, edits_.unitsEnd), &line)) return false;
+      size_t units = static_cast<size_t>(length / kSize);
       while (end < units && !endsLine(unit(line, end))) ++end;
-      if (end < units || start + length == edits_.unitsEnd) {
-        line = line.substr(0, end * kSize);
-        break;
-      }
+      if (end < units || start + length == edits_.unitsEnd) break;
       length = std::min(2 * length, edits_.unitsEnd - start);
     }
+    size_t first = 0, last = end;
+    while (first < last && unit(line, first) == ' ') ++first;
+    while (last > first && unit(line, last - 1) == ' ') --last;
     comment_.clear();
-    appendRemovedLine(format_, trimSpaceUnits(format_, line), &comment_);
-    put(comment_);
-    done_ = start + static_cast<int64_t>(line.size());
+    appendRemovedLine(format_, line.substr(first * kSize, (last - first) * kSize), &comment_);
+    // Past the line end, CR LF counting as one. The file's last line may
+    // have none: the end of the rewrite adds it.
+    size_t next = end;
+    if (end * kSize < line.size()) {
+      bool crlf = unit(line, end) == kCarriageReturn && (end + 1) * kSize < line.size() &&
+                  unit(line, end + 1) == kLineFeed;
+      next = end + (crlf ? 2 : 1);
+      comment_.append(lineEnd_);
+    }
+    append(comment_);
+    done_ = start + static_cast<int64_t>(next * kSize);
     return true;
   }
+
+  static constexpr int64_t kWriteBackStep = int64_t{8} << 20;
 
   TextFile* source_;
   TextFormat format_;
   const EditList& edits_;
   TextFile* output_;
-  int64_t done_;           // the source's bytes before this are written or replaced
-  int64_t sourceAt_ = -1;  // where the next read from source takes place; -1 unknown
-  int64_t writtenBack_ = 0;  // where the source stood when the disk was last set writing
-  std::string window_;     // the source's bytes from windowStart_
+  int64_t done_;             // the source's bytes before this are written or replaced
+  int64_t sourceAt_ = -1;    // where the next read from source takes place; -1 unknown
+  int64_t unsentToDisk_ = 0;  // bytes written since the disk was last set writing
+  std::string window_;       // the source's bytes from windowStart_
   int64_t windowStart_ = 0;
   const std::string_view lineEnd_;
   std::string comment_;  // what takes a removed line's place
-  std::string mended_;   // a stretch with its line ends made CR LF
+  std::unique_ptr<char[]> buffer_;
+  size_t outputUsed_ = 0, outputCapacity_ = 0;
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The frame of every rewrite, and the reference rewrite.
 #include "app/rewrite_pass.h"
 
+#include <array>
 #include <new>
 #include <vector>
 
@@ -40,9 +41,22 @@ void replaceContent(std::u16string_view fileName, TextFile* source, ReplaceStart
 }
 
 void appendRemovedLine(TextFormat format, std::string_view trimmed, std::string* out) {
-  encodeText(format, u"; ", out);
+  // What goes before and after the line's units, encoded once per format.
+  struct Parts {
+    std::string before, after;
+  };
+  static const auto parts = [] {
+    std::array<Parts, kTextFormatCount> all;
+    for (size_t i = 0; i < all.size(); ++i) {
+      encodeText(static_cast<TextFormat>(i), u"; ", &all[i].before);
+      encodeText(static_cast<TextFormat>(i), u"; AUTOMATICALLY REMOVED", &all[i].after);
+    }
+    return all;
+  }();
+  const Parts& spelled = parts[static_cast<size_t>(format)];
+  out->append(spelled.before);
   out->append(trimmed);
-  encodeText(format, u"; AUTOMATICALLY REMOVED", out);
+  out->append(spelled.after);
 }
 
 bool writeByLines(TextFile* source, TextFormat format, ProcedureTable& table, TextFile* output,

@@ -1,25 +1,19 @@
 #!/usr/bin/env bash
-# Whole runs of the tool against the I/O floor. For each file: the tool's wall
-# time, `cp` of the same file to a new name, and `cp` followed by
-# `sync --data` of the copy (the fair yardstick: the tool must force its new
-# file to the disk before the rename), measured alternately in one run; the
-# median of the per-pair ratios against both; throughput; peak resident
-# memory. The tool leaves the freeing of a large replaced file to a process
-# of its own that outlives it by some milliseconds: freed_s is the time until
-# a check (pgrep, some 10 ms) found that process ended too, so it overstates
-# by up to one check (files under 16 MiB start no such process: there the
-# difference is the check alone); ratio_freed compares it with cp + sync. The
-# next measurement starts only then. Files: the bundled example and a 1 MiB file, where starting the
-# process is most of the time; generated programs of the given sizes in
-# ASCII and UTF-16LE; a 224 MiB program of 200,000 procedures; and last the
-# peak memory of one run on 1 GiB.
-#   bench/whole_run.sh BUILD_DIR [PAIRS] [SIZE_MIB...]
+# Whole runs of the tool against the same job done by coreutils: the tool's
+# own result copied to a new file beside the original, `sync --data`, `mv`
+# over the original and a sync of the directory. That is the least any safe
+# rewrite to that result must do, and it frees the old content just as the
+# tool's rename does. For each file the tool and the yardstick run
+# alternately, PAIRS times; printed are the medians, the median of the
+# per-pair ratios, the tool's MiB/s and its peak resident memory.
+# Files: the bundled example and a 1 MiB file (where starting the process is
+# most of the time); a program of 56,000 procedures (about 60 MiB) in every
+# encoding and line-end style; 1.5 million invocation lines; a 224 MiB
+# program of 200,000 procedures; last, one run on 1 GiB for its peak memory.
+#   bench/whole_run.sh BUILD_DIR [PAIRS]
 set -euo pipefail
 build=$(realpath "$1")
 pairs=${2:-5}
-shift $(( $# > 1 ? 2 : 1 ))
-sizes=("${@:-16 64 256}")
-read -r -a sizes <<< "${sizes[*]}"
 tool=$build/orrinvale
 generator=$build/velmarin_large_gen
 work=$(mktemp -d /var/tmp/orrinvale-bench-XXXXXX)
@@ -29,9 +23,9 @@ now() { date +%s.%N; }
 median() { sort -g | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
 since() { echo "$(now) - $1" | bc -l; }
 
-# One run of the tool on a fresh copy of the input; sets tool_time, rss and
-# freed_time (until no process of the tool is left in this session).
+# One run of the tool on a fresh copy of the input; sets tool_time and rss.
 run_tool() {
+  rm -rf "$work/run"
   mkdir -p "$work/run"
   cp "$work/input.asm" "$work/run/Velmarin.asm"
   sync
@@ -39,68 +33,68 @@ run_tool() {
   start=$(now)
   (cd "$work/run" && /usr/bin/time -f %M -o "$work/rss" "$tool" > "$work/console")
   tool_time=$(since "$start")
-  while pgrep -x -s 0 -r R,S,D orrinvale > /dev/null; do :; done
-  freed_time=$(since "$start")
   rss=$(cat "$work/rss")
 }
 
-measure() {  # measure LABEL: pairs of tool, cp, cp + sync --data on input.asm
-  local bytes tool_times=() freed_times=() cp_times=() synced_times=() ratios=() synced_ratios=()
-  local freed_ratios=() peak=0 start
+# The same job by coreutils, from the tool's result; sets yard_time.
+run_yardstick() {
+  rm -rf "$work/yard"
+  mkdir -p "$work/yard"
+  cp "$work/input.asm" "$work/yard/Velmarin.asm"
+  sync
+  local start
+  start=$(now)
+  cp "$work/result.asm" "$work/yard/new.asm"
+  sync --data "$work/yard/new.asm"
+  mv "$work/yard/new.asm" "$work/yard/Velmarin.asm"
+  sync "$work/yard"
+  yard_time=$(since "$start")
+}
+
+measure() {  # measure LABEL: pairs of tool and yardstick on input.asm
+  local bytes tool_times=() yard_times=() ratios=() peak=0
   bytes=$(stat -c %s "$work/input.asm")
+  run_tool
+  cp "$work/run/Velmarin.asm" "$work/result.asm"
   for pair in $(seq 1 "$pairs"); do
     run_tool
     [ "$rss" -gt "$peak" ] && peak=$rss
-    rm -f "$work/copy.asm"
-    sync
-    start=$(now)
-    cp "$work/input.asm" "$work/copy.asm"
-    local cp_time
-    cp_time=$(since "$start")
-    rm -f "$work/copy.asm"
-    sync
-    start=$(now)
-    cp "$work/input.asm" "$work/copy.asm"
-    sync --data "$work/copy.asm"
-    local synced_time
-    synced_time=$(since "$start")
-    tool_times+=("$tool_time") freed_times+=("$freed_time")
-    cp_times+=("$cp_time") synced_times+=("$synced_time")
-    ratios+=("$(echo "$tool_time / $cp_time" | bc -l)")
-    synced_ratios+=("$(echo "$tool_time / $synced_time" | bc -l)")
-    freed_ratios+=("$(echo "$freed_time / $synced_time" | bc -l)")
+    run_yardstick
+    tool_times+=("$tool_time") yard_times+=("$yard_time")
+    ratios+=("$(echo "$tool_time / $yard_time" | bc -l)")
   done
   local tool_median
   tool_median=$(printf '%s\n' "${tool_times[@]}" | median)
-  printf '%-8s %7.2f %8.4f %8.4f %8.4f %9.4f %7.2f %9.2f %10.2f %6.0f %8.1f  %s\n' "$1" \
+  printf '%-18s %7.2f %8.4f %8.4f %6.2f %8.0f %8.1f  %s\n' "$1" \
     "$(echo "$bytes / 1048576" | bc -l)" "$tool_median" \
-    "$(printf '%s\n' "${freed_times[@]}" | median)" \
-    "$(printf '%s\n' "${cp_times[@]}" | median)" "$(printf '%s\n' "${synced_times[@]}" | median)" \
-    "$(printf '%s\n' "${ratios[@]}" | median)" "$(printf '%s\n' "${synced_ratios[@]}" | median)" \
-    "$(printf '%s\n' "${freed_ratios[@]}" | median)" \
+    "$(printf '%s\n' "${yard_times[@]}" | median)" "$(printf '%s\n' "${ratios[@]}" | median)" \
     "$(echo "$bytes / 1048576 / $tool_median" | bc -l)" "$(echo "$peak / 1024" | bc -l)" \
     "$(iconv -f UTF-16LE -t UTF-8 "$work/console" | tr -d '\r' | tail -n 2 | tr '\n' ' ')"
 }
 
+generate() { "$generator" 1 "$1" "$work/input.asm" "${@:2}"; }  # generate SIZE_MIB OPTION...
+
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
-echo "pairs per file: $pairs (tool, cp, cp + sync --data, alternately); medians"
-printf '%-8s %7s %8s %8s %8s %9s %7s %9s %10s %6s %8s  %s\n' file MiB tool_s freed_s cp_s \
-  cp+sync_s ratio ratio_sync ratio_freed MiB/s peak_MiB counts
+echo "pairs per file: $pairs (tool, yardstick, alternately); medians"
+printf '%-18s %7s %8s %8s %6s %8s %8s  %s\n' file MiB tool_s yard_s ratio MiB/s peak_MiB counts
 cp "$(dirname "$0")/../examples/Velmarin.asm" "$work/input.asm"
 measure example
-"$generator" 1 1 "$work/input.asm"
-measure ascii
-for variant in ascii utf16le; do
-  flag=()
-  [ "$variant" = utf16le ] && flag=(--utf16le)
-  for size in "${sizes[@]}"; do
-    "$generator" 1 "$size" "$work/input.asm" "${flag[@]}"
-    measure "$variant"
+generate 1
+measure 1mib
+program=(60 --procedures=56000)
+for format in ansi utf8 utf16le utf16be utf32le utf32be; do
+  for ends in crlf lf cr; do
+    generate "${program[@]}" --format=$format --line-ends=$ends
+    measure "$format-$ends"
   done
 done
-"$generator" 1 224 "$work/input.asm" --procedures=200000
-measure program
+generate "${program[@]}" --line-ends=mixed
+measure ansi-mixed
+generate 10 --procedures=1000 --invocations=1500000 --line-ends=lf
+measure invocations-lf
+generate 224 --procedures=200000
+measure program-224
 
-"$generator" 1 1024 "$work/input.asm"
+generate 1024
 run_tool
 printf '1 GiB: %.2f s, peak resident memory %.1f MiB\n' "$tool_time" "$(echo "$rss / 1024" | bc -l)"

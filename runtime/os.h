@@ -67,13 +67,6 @@ bool syncFile(FileHandle file);
 // Closes the handle; false when the system reports a failure.
 bool closeHandle(FileHandle file);
 
-// Closes the handle like closeHandle. When it is the last handle of a large
-// file that has no name left (one just replaced), closing frees the content,
-// which takes tens of milliseconds where the file system discards freed
-// blocks; where the system allows, a short-lived process of our own then holds
-// the last reference and frees it while the caller goes on.
-bool closeHandleFreeingLater(FileHandle file);
-
 // What identifies a file's content: which file it is, how long, when last
 // written, and when last changed in any way. Two equal stamps mean nobody
 // changed the file in between: a program may set the modification time back,

@@ -333,37 +333,6 @@ bool syncFile(FileHandle file) {
 
 bool closeHandle(FileHandle file) { return close(fdOf(file)) == 0; }
 
-// Below this size freeing costs less than starting the process that would
-// take it over.
-constexpr int64_t kFreeingApartFrom = int64_t{16} << 20;
-
-bool closeHandleFreeingLater(FileHandle file) {
-  int fd = fdOf(file);
-#if defined(__linux__)
-  struct stat facts;
-  if (fstat(fd, &facts) == 0 && facts.st_nlink == 0 && facts.st_size >= kFreeingApartFrom) {
-    // The lock goes with our handle: a run waiting for it need not wait for
-    // the freeing. A child forks the holder and ends at once, so that the
-    // holder belongs to nobody who must wait for it, and we reap only the
-    // child. The holder keeps nothing but this file (not our output, not the
-    // directory) and frees it when it ends. Only async-signal-safe calls
-    // after fork.
-    flock(fd, LOCK_UN);
-    pid_t child = fork();
-    if (child == 0) {
-      if (fork() == 0) {
-        if (fd > 0) close_range(0, static_cast<unsigned>(fd) - 1, 0);
-        close_range(static_cast<unsigned>(fd) + 1, ~0U, 0);
-      }
-      _exit(0);
-    }
-    while (child > 0 && waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-    }
-  }
-#endif
-  return close(fd) == 0;
-}
-
 bool stampOf(FileHandle file, FileStamp* stamp) {
   struct stat info;
   if (fstat(fdOf(file), &info) != 0) return false;

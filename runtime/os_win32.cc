@@ -303,10 +303,6 @@ bool syncFile(FileHandle file) {
 
 bool closeHandle(FileHandle file) { return CloseHandle(win(file)) != 0; }
 
-// A replaced file's content is freed by the system after the last handle
-// goes, without the caller waiting on it.
-bool closeHandleFreeingLater(FileHandle file) { return closeHandle(file); }
-
 bool stampOf(FileHandle file, FileStamp* stamp) { return stampOfHandle(win(file), stamp); }
 
 bool namesFile(const std::string& path, FileHandle file) {

@@ -10,6 +10,7 @@
 
 // The encoding that a file's byte-order mark names.
 enum class TextFormat { Ansi, Utf8, Utf16Le, Utf16Be, Utf32Le, Utf32Be };
+inline constexpr size_t kTextFormatCount = 6;
 
 // Bytes per line-reading unit: 1, 2 or 4.
 int unitSize(TextFormat format);

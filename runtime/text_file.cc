@@ -442,14 +442,12 @@ bool flushToDisk(TextFile* file) {
   return !file->writeFailed;
 }
 
-namespace {
-
-bool closeWith(TextFile* file, bool (*closeHandle)(os::FileHandle)) {
+bool closeFile(TextFile* file) {
   RunLock lock;
   if (!isOpen(file)) return false;
   writePending(file);
   // A replaced file's handle may have gone before the rename already.
-  bool closed = file->handle == os::kNoFile || closeHandle(file->handle);
+  bool closed = file->handle == os::kNoFile || os::closeHandle(file->handle);
   bool ok = closed && !file->writeFailed;
   auto& files = openFiles();
   files.erase(std::find(files.begin(), files.end(), file));
@@ -457,14 +455,6 @@ bool closeWith(TextFile* file, bool (*closeHandle)(os::FileHandle)) {
     if (checked == file) checked = nullptr;
   delete file;
   return ok;
-}
-
-}  // namespace
-
-bool closeFile(TextFile* file) { return closeWith(file, os::closeHandle); }
-
-bool closeFileFreeingLater(TextFile* file) {
-  return closeWith(file, os::closeHandleFreeingLater);
 }
 
 void copyBytes(TextFile* from, int64_t offset, int64_t n, TextFile* to) {

@@ -79,9 +79,6 @@ bool flushToDisk(TextFile* file);
 // Writes out buffered output and closes. False if any write to this file, or
 // the close itself, failed.
 bool closeFile(TextFile* file);
-// The same for a file that may just have been replaced: freeing its content
-// may be left to the system's background (os::closeHandleFreeingLater).
-bool closeFileFreeingLater(TextFile* file);
 void closeAllFiles();
 
 // Logical position: where the next read or write takes effect. A seek that

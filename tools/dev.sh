@@ -14,7 +14,7 @@ root=$PWD
 
 # What the example needs: the tool alone.
 example_packages=(cmake g++ make pkg-config libpcre3-dev)
-packages=("${example_packages[@]}" libgtest-dev libbenchmark-dev
+packages=("${example_packages[@]}" libpcre2-dev libgtest-dev libbenchmark-dev
           fasm qemu-user-static diffutils bc time acl)
 # Making and checking the Debian package.
 package_packages=(dpkg-dev lintian man-db file)
@@ -145,24 +145,10 @@ run_windows_tests() {
   return "$status"
 }
 
-# PCRE2 from Debian's packages. libpcre2-dev cannot be installed beside
-# libpcre3-dev, so where PCRE 8 is installed the PCRE2 packages are unpacked
-# into the build tree and found there.
+# PCRE2 from Debian's packages, installed beside PCRE 8.
 build_pcre2() {
-  local dir=build/pcre2 unpacked="$root/build/pcre2-packages/root"
-  if dpkg -s libpcre3-dev > /dev/null 2>&1 && ! dpkg -s libpcre2-dev > /dev/null 2>&1; then
-    if [ ! -f "$unpacked/usr/include/pcre2.h" ]; then
-      rm -rf build/pcre2-packages
-      mkdir -p build/pcre2-packages
-      (cd build/pcre2-packages && apt-get download -qq libpcre2-dev libpcre2-8-0 2> /dev/null)
-      for package in build/pcre2-packages/*.deb; do dpkg -x "$package" "$unpacked"; done
-    fi
-    PKG_CONFIG_SYSROOT_DIR="$unpacked" \
-      PKG_CONFIG_LIBDIR="$unpacked/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/pkgconfig" \
-      build "$dir" -DCMAKE_BUILD_TYPE=Release -DORRINVALE_PCRE=2
-  else
-    build "$dir" -DCMAKE_BUILD_TYPE=Release -DORRINVALE_PCRE=2
-  fi
+  local dir=build/pcre2
+  build "$dir" -DCMAKE_BUILD_TYPE=Release -DORRINVALE_PCRE=2
   (cd "$dir" && ctest --output-on-failure -j 2)
 }
 
@@ -185,7 +171,7 @@ case "${1:-}" in
     install_missing "${packages[@]}" "${package_packages[@]}" "${windows_packages[@]}"
     run_tests ;;
   package) install_missing "${example_packages[@]}" "${package_packages[@]}"; build_package ;;
-  bench) shift; install_missing "${packages[@]}" procps; run_benchmarks "$@" ;;
+  bench) shift; install_missing "${packages[@]}"; run_benchmarks "$@" ;;
   windows) build_windows ;;
   *) echo "usage: tools/dev.sh example|test|bench|windows|package" >&2; exit 2 ;;
 esac

@@ -1,7 +1,9 @@
 // Whole-program runs of the real binary that need POSIX: pipes, FIFOs,
-// symlinks and other users.
+// symlinks, other users and the processes a run leaves.
 #include "app/driver.h"
 
+#include <errno.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,6 +34,22 @@ TEST(Driver, AConsoleReaderThatGoesAwayDoesNotStopTheWork) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(readBytes(dir.file("Velmarin.asm")), kRewritten);
+}
+
+// The tool pays for all of its work, the freeing of a large replaced file
+// included: when it has exited, no process of its own is left. Orphans come
+// back to the test process while it is a subreaper, so none can hide.
+TEST(Driver, NoProcessOfTheToolOutlivesTheRun) {
+  ScratchDir dir;
+  writeBytes(dir.file("Velmarin.asm"), largeProgram(10000));  // some 20 MB
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  RunResult result = runTool(dir.path);
+  int left = waitpid(-1, nullptr, WNOHANG);
+  int error = errno;
+  prctl(PR_SET_CHILD_SUBREAPER, 0);
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(left, -1) << "a process of the tool outlived it";
+  EXPECT_EQ(error, ECHILD);
 }
 
 TEST(Driver, FifosAndDanglingLinksAreNotFilesAndNothingIsCreated) {

@@ -214,11 +214,12 @@ TEST_P(RewritePassTest, ReadOnlyFileIsLeftAloneSilently) {
 }
 
 TEST_P(RewritePassTest, AFailedWriteAnywhereKeepsTheFileAndSaysSo) {
-  // Several buffers' worth, so that writes fail at the start, in the middle
-  // and at the end, and so do the sync and the rename.
+  // Several writes' worth either way (the fast way writes up to half a
+  // mebibyte at once), so that writes fail at the start, in the middle and
+  // at the end, and so do the sync and the rename.
   std::string original = kProgram;
   int copies = 0;
-  for (; original.size() < 4u * FileBufferSize; ++copies)
+  for (; original.size() < (size_t{2} << 20); ++copies)
     original += "MP12\r\nMP7\r\n ; filler line\r\n";
   const std::string failed = consoleBytes({"File '" + path() + "' could not be written."});
   for (int failing = 1;; ++failing) {
