@@ -53,7 +53,7 @@ class BlockScanner {
       }
       size_t taken = complete * kSize;
       if (settled_)
-        settled_(std::min(edits_->firstChange, bufferStart + static_cast<int64_t>(taken)));
+        settled_(std::min(edits_->firstInvocation, bufferStart + static_cast<int64_t>(taken)));
       // Keep the unfinished line; a line longer than the buffer makes it grow.
       memmove(buffer.data(), buffer.data() + taken, filled - taken);
       bufferStart += static_cast<int64_t>(taken);

@@ -16,8 +16,9 @@
 // the raw units).
 bool blockScanReads(TextFormat format);
 
-// Told after every block how far the file is known to stay as it is: up to
-// the first edit, or up to the last line read if there is none yet.
+// Told after every block how far the file is known to change in nothing but
+// its line ends: up to the first invocation line, or up to the last line
+// read if there is none yet.
 using SettledObserver = std::function<void(int64_t end)>;
 
 // Applies the rules to every line of file from its current position (just

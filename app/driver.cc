@@ -12,7 +12,7 @@
 #include "app/marking.h"
 #include "app/rewrite_pass.h"
 #include "app/scan_pass.h"
-#include "runtime/background_copy.h"
+#include "app/background_copy.h"
 #include "runtime/console.h"
 #include "runtime/file_replace.h"
 #include "runtime/pattern.h"
@@ -70,8 +70,8 @@ void runByLines(std::u16string_view fileName, TextFile* source, TextFormat forma
 }
 
 // By blocks: scan, mark, rewrite from the scan's edits. The new file is begun
-// first, so that the part of the file before the first edit can be copied
-// into it while the scan reads on.
+// first, so that the part of the file before the first invocation line can
+// be copied into it, line ends mended, while the scan reads on.
 void runByBlocks(std::u16string_view fileName, TextFile* source, TextFormat format,
                  ProcedureTable& table) {
   Replacement replacement;
@@ -82,10 +82,10 @@ void runByBlocks(std::u16string_view fileName, TextFile* source, TextFormat form
   try {
     std::optional<BackgroundCopy> copy;
     if (start == ReplaceStart::Ready && worthCopyingInBackground(source->stampAtOpen.size))
-      copy.emplace(source, replacement.output);
+      copy.emplace(source, replacement.output, unitSize(format), lineEndMenderFor(format));
     ScanState scan(table);
     scanByBlocks(source, format, scan, &edits, [&](int64_t settled) {
-      if (copy) copy->settle(settled);
+      if (copy) copy->settle(settled, edits.mendRegions());
     });
     finishScan(scan);
     macroCount = scan.macroCount;

@@ -25,7 +25,7 @@ uint64_t readNumber(const std::vector<uint8_t>& bytes, size_t* at) {
 }  // namespace
 
 void EditList::addInvocation(int64_t start, EntryIndex label) {
-  firstChange = std::min(firstChange, start);
+  firstInvocation = std::min(firstInvocation, start);
   appendNumber(&invocations_, static_cast<uint64_t>(start - lastStart_));
   appendNumber(&invocations_, label);
   lastStart_ = start;

@@ -28,12 +28,13 @@ class EditList {
   void addInvocation(int64_t start, EntryIndex label);
   // A line end other than CR LF at offset: the rewrite makes it CR LF.
   void addLineEndToMend(int64_t offset) {
-    if (offset < firstChange) firstChange = offset;
     size_t region = static_cast<size_t>(offset >> kMendRegionBits);
     if (region != lastMarked_) markRegion(region);
   }
 
   size_t invocationCount() const { return count_; }
+  // A bit per region of kMendRegionSize bytes: whether it needs mending.
+  const std::vector<uint64_t>& mendRegions() const { return mendRegions_; }
   bool regionNeedsMending(int64_t offset) const {
     size_t region = static_cast<size_t>(offset >> kMendRegionBits);
     return region / 64 < mendRegions_.size() && (mendRegions_[region / 64] >> (region % 64) & 1);
@@ -51,8 +52,9 @@ class EditList {
     int64_t start_ = 0;
   };
 
-  // Where the first change of any kind lies: nothing before it changes.
-  int64_t firstChange = INT64_MAX;
+  // Where the first invocation line starts: before it, nothing changes but
+  // line ends.
+  int64_t firstInvocation = INT64_MAX;
   // Where the file's whole units end; a partial unit after them stays as it is.
   int64_t unitsEnd = 0;
   // Where the scan found the end of the file.

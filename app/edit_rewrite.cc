@@ -154,13 +154,11 @@ class EditWriter {
       int64_t to = std::min(edits_.unitsEnd, piece + kSize);
       std::string_view bytes;
       if (!view(from, to, &bytes)) return false;
-      size_t first = static_cast<size_t>((done_ - from) / kSize);
+      const auto* units = reinterpret_cast<const unsigned char*>(bytes.data()) + (done_ - from);
       size_t count = static_cast<size_t>((piece - done_) / kSize);
-      bool returnBefore = first > 0 && unit(bytes, 0) == kCarriageReturn;
-      bool feedAfter = to > piece && unit(bytes, first + count) == kLineFeed;
-      const auto* units = reinterpret_cast<const unsigned char*>(bytes.data()) + first * kSize;
-      used(mendLineEnds<kSize, kBigEndian>(units, count, returnBefore, feedAfter,
-                                           room(2 * count * kSize + 16)));
+      const unsigned char* after = to > piece ? units + count * kSize : nullptr;
+      used(mendLineEnds<kSize, kBigEndian>(from < done_ ? units - kSize : nullptr, units, count,
+                                           after, room(2 * count * kSize + 16)));
       done_ = piece;
     }
     return true;

@@ -13,16 +13,19 @@
 #include "runtime/text_codec.h"
 
 // Copies the count units at units to out, every line end other than CR LF
-// made CR LF; returnBefore and feedAfter tell whether the units just before
-// and after them are a CR and an LF. Returns where the copy ends. out must
-// have room for twice the bytes and 16 more, which it may overwrite.
-using LineEndMender = char* (*)(const unsigned char* units, size_t count, bool returnBefore,
-                                bool feedAfter, char* out);
+// made CR LF. before and after point to the units just before and after
+// them, or are null where there are none: a CR or an LF at either edge may be
+// half of a CR LF. Returns where the copy ends. out must have room for twice
+// the bytes and 16 more, which it may overwrite.
+using LineEndMender = char* (*)(const unsigned char* before, const unsigned char* units,
+                                size_t count, const unsigned char* after, char* out);
 
 template <int kSize, bool kBigEndian>
-char* mendLineEnds(const unsigned char* units, size_t count, bool returnBefore, bool feedAfter,
-                   char* out) {
+char* mendLineEnds(const unsigned char* before, const unsigned char* units, size_t count,
+                   const unsigned char* after, char* out) {
   using U = Units<kSize, kBigEndian>;
+  bool returnBefore = before && U::at(before) == kCarriageReturn;
+  bool feedAfter = after && U::at(after) == kLineFeed;
   unsigned char crlf[2 * kSize] = {};
   crlf[kBigEndian ? kSize - 1 : 0] = kCarriageReturn;
   crlf[kBigEndian ? 2 * kSize - 1 : kSize] = kLineFeed;
@@ -49,13 +52,13 @@ char* mendLineEnds(const unsigned char* units, size_t count, bool returnBefore, 
     size_t inWord = std::min<size_t>(64, count - base);
     UnitMasks masks;
     if (inWord == 64) {
-      masks = U::classify(units + base * kSize);
+      masks = U::classifyEnds(units + base * kSize);
     } else {
       // A short run is classified alone, padded with units that end nothing.
       unsigned char last[64 * kSize];
       memset(last, ' ', sizeof last);
       memcpy(last, units + base * kSize, inWord * kSize);
-      masks = U::classify(last);
+      masks = U::classifyEnds(last);
     }
     bool feedNext = base + 64 < count ? U::at(units + (base + 64) * kSize) == kLineFeed : feedAfter;
     uint64_t lone = masks.loneEnds(returnBefore, feedNext, inWord);

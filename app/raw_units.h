@@ -89,6 +89,25 @@ struct Units {
 #endif
   }
 
+  // Only the line ends of the 64 units at p (returns, feeds, zeros): all
+  // that mending line ends needs.
+  __attribute__((always_inline)) static UnitMasks classifyEnds(const unsigned char* p) {
+#if defined(__SSE2__)
+    const __m128i returns = splat(kCarriageReturn), feeds = splat(kLineFeed),
+                  zeros = _mm_setzero_si128();
+    UnitMasks masks;
+    for (int i = 0; i < 64; i += 2 * kLanes) {
+      __m128i a = lanes(p + i * kSize), b = lanes(p + (i + kLanes) * kSize);
+      masks.returns |= maskOf(equal(a, returns), equal(b, returns)) << i;
+      masks.feeds |= maskOf(equal(a, feeds), equal(b, feeds)) << i;
+      masks.zeros |= maskOf(equal(a, zeros), equal(b, zeros)) << i;
+    }
+    return masks;
+#else
+    return classify(p);
+#endif
+  }
+
 #if defined(ORRINVALE_AVX512)
   __attribute__((target("avx512bw"))) static void classifyWordsWide(const unsigned char* p,
                                                                    size_t words,

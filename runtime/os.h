@@ -35,6 +35,11 @@ FileHandle createOrTruncate(const std::string& path);
 // Returns the count read, or -1 on an error.
 int64_t readFully(FileHandle file, void* destination, int64_t n);
 
+// Reads up to n bytes from offset, retrying short reads until n or end of
+// file, without using the position (where the system allows: see
+// copyRangeKeepsPosition). Returns the count read, or -1 on an error.
+int64_t readAt(FileHandle file, int64_t offset, void* destination, int64_t n);
+
 // Writes all n bytes; false on any error.
 bool writeFully(FileHandle file, const void* source, int64_t n);
 

@@ -256,6 +256,20 @@ int64_t readFully(FileHandle file, void* destination, int64_t n) {
   return done;
 }
 
+int64_t readAt(FileHandle file, int64_t offset, void* destination, int64_t n) {
+  char* out = static_cast<char*>(destination);
+  int64_t done = 0;
+  while (done < n) {
+    size_t chunk = static_cast<size_t>(std::min<int64_t>(n - done, INT_MAX));
+    ssize_t got = pread(fdOf(file), out + done, chunk, offset + done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return -1;
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
 bool writeFully(FileHandle file, const void* source, int64_t n) {
   if (injectedFailure()) return false;
   const char* in = static_cast<const char*>(source);

@@ -244,6 +244,25 @@ int64_t readFully(FileHandle file, void* destination, int64_t n) {
   return done;
 }
 
+int64_t readAt(FileHandle file, int64_t offset, void* destination, int64_t n) {
+  char* out = static_cast<char*>(destination);
+  int64_t done = 0;
+  while (done < n) {
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset + done);
+    at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
+    DWORD got = 0;
+    DWORD chunk = static_cast<DWORD>(std::min<int64_t>(n - done, 1 << 30));
+    if (!ReadFile(win(file), out + done, chunk, &got, &at)) {
+      if (GetLastError() == ERROR_HANDLE_EOF) break;
+      return -1;
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
 bool writeFully(FileHandle file, const void* source, int64_t n) {
   if (injectedFailure()) return false;
   const char* in = static_cast<const char*>(source);
