@@ -25,7 +25,15 @@ struct Invocation {
 class EditList {
  public:
   // Invocations come in file order.
-  void addInvocation(int64_t start, EntryIndex label);
+  void addInvocation(int64_t start, EntryIndex label) {
+    if (start < firstInvocation) firstInvocation = start;
+    uint8_t bytes[16];
+    size_t n = putNumber(static_cast<uint64_t>(start - lastStart_), bytes);
+    n += putNumber(label, bytes + n);
+    invocations_.insert(invocations_.end(), bytes, bytes + n);
+    lastStart_ = start;
+    ++count_;
+  }
   // A line end other than CR LF at offset: the rewrite makes it CR LF.
   void addLineEndToMend(int64_t offset) {
     size_t region = static_cast<size_t>(offset >> kMendRegionBits);
@@ -43,12 +51,19 @@ class EditList {
   // Reads the invocations back in file order.
   class Reader {
    public:
-    explicit Reader(const EditList& list) : list_(list) {}
-    bool next(Invocation* invocation);
+    explicit Reader(const EditList& list)
+        : at_(list.invocations_.data()), end_(at_ + list.invocations_.size()) {}
+    bool next(Invocation* invocation) {
+      if (at_ == end_) return false;
+      start_ += static_cast<int64_t>(takeNumber(&at_));
+      invocation->start = start_;
+      invocation->label = static_cast<EntryIndex>(takeNumber(&at_));
+      return true;
+    }
 
    private:
-    const EditList& list_;
-    size_t at_ = 0;
+    const uint8_t* at_;
+    const uint8_t* end_;
     int64_t start_ = 0;
   };
 
@@ -69,6 +84,22 @@ class EditList {
   size_t count_ = 0;
   int64_t lastStart_ = 0;
   void markRegion(size_t region);
+
+  // Seven bits a byte, the high bit set where more follow.
+  static size_t putNumber(uint64_t value, uint8_t* out) {
+    size_t n = 0;
+    for (; value >= 0x80; value >>= 7) out[n++] = static_cast<uint8_t>(value | 0x80);
+    out[n++] = static_cast<uint8_t>(value);
+    return n;
+  }
+  static uint64_t takeNumber(const uint8_t** at) {
+    uint64_t value = 0;
+    for (int shift = 0;; shift += 7) {
+      uint8_t byte = *(*at)++;
+      value |= static_cast<uint64_t>(byte & 0x7F) << shift;
+      if (byte < 0x80) return value;
+    }
+  }
 
   std::vector<uint64_t> mendRegions_;  // a bit per region
   size_t lastMarked_ = SIZE_MAX;

@@ -27,8 +27,8 @@ class EditWriter {
  public:
   EditWriter(TextFile* source, TextFormat format, const EditList& edits, int64_t copied,
              TextFile* output)
-      : source_(source), format_(format), edits_(edits), output_(output), done_(copied),
-        lineEnd_(lineEndBytes(format)) {}
+      : source_(source), edits_(edits), output_(output), done_(copied),
+        lineEnd_(lineEndBytes(format)), removed_(removedLineParts(format)) {}
 
   bool apply(const ProcedureTable& table, RemovalCounts* counts) {
     // Whether a label is used is looked up anywhere in the table: a few
@@ -180,18 +180,23 @@ class EditWriter {
     size_t first = 0, last = end;
     while (first < last && unit(line, first) == ' ') ++first;
     while (last > first && unit(line, last - 1) == ' ') --last;
-    comment_.clear();
-    appendRemovedLine(format_, line.substr(first * kSize, (last - first) * kSize), &comment_);
     // Past the line end, CR LF counting as one. The file's last line may
     // have none: the end of the rewrite adds it.
+    bool hasEnd = end * kSize < line.size();
     size_t next = end;
-    if (end * kSize < line.size()) {
+    if (hasEnd) {
       bool crlf = unit(line, end) == kCarriageReturn && (end + 1) * kSize < line.size() &&
                   unit(line, end + 1) == kLineFeed;
       next = end + (crlf ? 2 : 1);
-      comment_.append(lineEnd_);
     }
-    append(comment_);
+    std::string_view trimmed = line.substr(first * kSize, (last - first) * kSize);
+    std::string_view lineEnd = hasEnd ? lineEnd_ : std::string_view();
+    char* out = room(removed_.before.size() + trimmed.size() + removed_.after.size() + 8);
+    for (std::string_view piece : {removed_.before, trimmed, removed_.after, lineEnd}) {
+      memcpy(out, piece.data(), piece.size());
+      out += piece.size();
+    }
+    used(out);
     done_ = start + static_cast<int64_t>(next * kSize);
     return true;
   }
@@ -199,7 +204,6 @@ class EditWriter {
   static constexpr int64_t kWriteBackStep = int64_t{8} << 20;
 
   TextFile* source_;
-  TextFormat format_;
   const EditList& edits_;
   TextFile* output_;
   int64_t done_;             // the source's bytes before this are written or replaced
@@ -208,7 +212,7 @@ class EditWriter {
   std::string window_;       // the source's bytes from windowStart_
   int64_t windowStart_ = 0;
   const std::string_view lineEnd_;
-  std::string comment_;  // what takes a removed line's place
+  const RemovedLineParts removed_;  // what a removed line's comment is made of
   std::unique_ptr<char[]> buffer_;
   size_t outputUsed_ = 0, outputCapacity_ = 0;
 };

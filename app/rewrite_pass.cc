@@ -40,23 +40,25 @@ void replaceContent(std::u16string_view fileName, TextFile* source, ReplaceStart
             u" used procedure macros.");
 }
 
-void appendRemovedLine(TextFormat format, std::string_view trimmed, std::string* out) {
-  // What goes before and after the line's units, encoded once per format.
-  struct Parts {
-    std::string before, after;
-  };
+RemovedLineParts removedLineParts(TextFormat format) {
+  // Encoded once per format.
   static const auto parts = [] {
-    std::array<Parts, kTextFormatCount> all;
+    std::array<std::array<std::string, 2>, kTextFormatCount> all;
     for (size_t i = 0; i < all.size(); ++i) {
-      encodeText(static_cast<TextFormat>(i), u"; ", &all[i].before);
-      encodeText(static_cast<TextFormat>(i), u"; AUTOMATICALLY REMOVED", &all[i].after);
+      encodeText(static_cast<TextFormat>(i), u"; ", &all[i][0]);
+      encodeText(static_cast<TextFormat>(i), u"; AUTOMATICALLY REMOVED", &all[i][1]);
     }
     return all;
   }();
-  const Parts& spelled = parts[static_cast<size_t>(format)];
-  out->append(spelled.before);
+  const auto& spelled = parts[static_cast<size_t>(format)];
+  return {spelled[0], spelled[1]};
+}
+
+void appendRemovedLine(TextFormat format, std::string_view trimmed, std::string* out) {
+  RemovedLineParts parts = removedLineParts(format);
+  out->append(parts.before);
   out->append(trimmed);
-  out->append(spelled.after);
+  out->append(parts.after);
 }
 
 bool writeByLines(TextFile* source, TextFormat format, ProcedureTable& table, TextFile* output,

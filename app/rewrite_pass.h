@@ -31,9 +31,13 @@ using ContentWriter = std::function<bool(TextFile* output, RemovalCounts* counts
 void replaceContent(std::u16string_view fileName, TextFile* source, ReplaceStart start,
                     Replacement& replacement, const ContentWriter& write);
 
-// Appends what takes the place of a removed invocation line whose units,
-// without leading and trailing spaces, are trimmed: "; ", those units and
-// "; AUTOMATICALLY REMOVED", in format, without a line end.
+// What takes the place of a removed invocation line: before, the line's
+// units without leading and trailing spaces, and after ("; " and
+// "; AUTOMATICALLY REMOVED" in format), without a line end.
+struct RemovedLineParts {
+  std::string_view before, after;
+};
+RemovedLineParts removedLineParts(TextFormat format);
 void appendRemovedLine(TextFormat format, std::string_view trimmed, std::string* out);
 
 // The reference rewrite: reads source again from its start, line by line, and
