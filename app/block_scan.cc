@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/line_rules.h"
 #include "app/line_text.h"
 #include "app/raw_units.h"
 
@@ -27,7 +28,9 @@ class BlockScanner {
  public:
   BlockScanner(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
                const SettledObserver& settled)
-      : file_(file), format_(format), state_(state), edits_(edits), settled_(settled) {}
+      : file_(file), format_(format), state_(state), edits_(edits), settled_(settled),
+        rules_(format, state, edits), doubleByte_(!rawUnitsShowAscii(format)),
+        decoded_(TextFormat::Utf16Le, state, edits) {}
 
   void run() {
     int64_t bufferStart = filePosition(file_);  // where buffer[0] lies in the file
@@ -63,7 +66,7 @@ class BlockScanner {
   }
 
  private:
-  uint32_t unit(const unsigned char* line, size_t index) const { return U::at(line + index * kSize); }
+  uint32_t unit(const unsigned char* line, size_t index) const { return rules_.unit(line, index); }
 
   // How many of the first units lines hold whose end is known: up to the
   // last line end, unless that is a CR that an LF may follow in the next block.
@@ -130,19 +133,21 @@ class BlockScanner {
       for (uint64_t bits = wanted_[word]; bits; bits &= bits - 1) {
         size_t at = 64 * word + std::countr_zero(bits);
         if (at < nextLine) continue;
-        if (unit(bytes, at) == '_') {
+        bool decoded = doubleByte_ && takeIfDecoded(bytes, at, count, offset);
+        if (!decoded && unit(bytes, at) == '_') {
           // A reference needs no more of its line than its first unit: not
           // in a comment, and not where a label line may start.
           size_t first = firstUnitBefore(at);
           if (unit(bytes, first) == ';') continue;
           if (first != at || !state_.insideMacro) {
-            takeReferenceAt(bytes, at, count);
+            rules_.takeReferenceAt(bytes, at, count);
             continue;
           }
         }
         size_t start = lineStart(at), end = lineEnd(at, count);
-        takeLine(bytes + start * kSize, (end - start) * kSize,
-                 offset + static_cast<int64_t>(start * kSize));
+        if (!decoded)
+          rules_.takeLine(bytes + start * kSize, (end - start) * kSize,
+                          offset + static_cast<int64_t>(start * kSize));
         if (end == count) {
           // Only at the end of the file does a line lack its end.
           edits_->missingLineEnd = true;
@@ -152,7 +157,7 @@ class BlockScanner {
         nextLine = end + 1;
       }
     }
-    creditPending();
+    rules_.creditPending();
     // A last line without a line end that no rule wanted still gets one.
     if (atFileEnd && nextLine < count && !endsLine(unit(bytes, count - 1)))
       edits_->missingLineEnd = true;
@@ -209,176 +214,43 @@ class BlockScanner {
     return 64 * word + std::countr_zero(after);
   }
 
-  // line[from, from + count) spells word, a lower-case ASCII word, in any case.
-  bool spellsInAnyCase(const unsigned char* line, size_t from, size_t count,
-                       std::string_view word) const {
-    if (count - from < word.size()) return false;
-    for (size_t i = 0; i < word.size(); ++i)
-      if (lowerAscii(unit(line, from + i)) != static_cast<unsigned char>(word[i])) return false;
-    return true;
-  }
-  bool spellsExactly(const unsigned char* line, size_t from, std::string_view word) const {
-    for (size_t i = 0; i < word.size(); ++i)
-      if (unit(line, from + i) != static_cast<unsigned char>(word[i])) return false;
-    return true;
-  }
-  // A run of digits from line[from]: where it ends, and its value, which
-  // counts only for kMaxNumberDigits digits or fewer.
-  struct Digits {
-    size_t end;
-    uint64_t value;
-  };
-  Digits readDigits(const unsigned char* line, size_t from, size_t count) const {
-    Digits digits{from, 0};
-    for (uint32_t digit; digits.end < count && (digit = unit(line, digits.end) - '0') <= 9;
-         ++digits.end)
-      digits.value = digits.value * 10 + digit;
-    return digits;
-  }
-
-  // The entry that "_Procedure" followed by the digits line[from, digits.end)
-  // names; prefix is the spelling of "_Procedure" as found, if it may not be
-  // exact.
-  EntryIndex labelFor(const unsigned char* line, size_t from, Digits digits,
-                      const unsigned char* prefix = nullptr) {
-    size_t length = digits.end - from;
-    if (!prefix && length <= kMaxNumberDigits)
-      return indexForNumber(state_.table, digits.value, static_cast<uint32_t>(length));
-    key_.clear();
-    if (prefix) {
-      for (size_t i = 0; i < 10; ++i) key_.push_back(static_cast<char16_t>(U::at(prefix + i * kSize)));
-    } else {
-      key_ = u"_Procedure";
-    }
-    for (size_t i = from; i < digits.end; ++i) key_.push_back(static_cast<char16_t>(unit(line, i)));
-    return indexFor(state_.table, key_);
-  }
-
-  // One line, without its line end: n bytes at line, which start at offset in
-  // the file.
-  void takeLine(const unsigned char* line, size_t n, int64_t offset) {
-    size_t first = 0, count = n / kSize;
-    while (first < count && unit(line, first) == ' ') ++first;
-    if (first == count) return;
-    while (unit(line, count - 1) == ' ') --count;
-    uint32_t lead = unit(line, first);
-    if (lead == ';') return;
-    if (lead == 'm' || lead == 'M') {
-      if (count - first >= 8 && spellsExactly(line, first, "macro MP")) {
-        creditPending();
-        return startMacro(state_);
-      }
-      if (count - first >= 3 && lowerAscii(unit(line, first + 1)) == 'p' &&
-          isDigit(unit(line, first + 2))) {
-        edits_->addInvocation(offset,
-                              labelFor(line, first + 2, readDigits(line, first + 2, count)));
-      }
-    }
-    if (state_.insideMacro && lead == '}') {
-      creditPending();
-      return endMacro(state_);
-    }
-    if (state_.insideMacro && lead == '_' && isReferenceAt(line, first, count)) {
-      Digits digits = readDigits(line, first + 10, count);
-      if (digits.end < count && unit(line, digits.end) == ':') {
-        creditPending();
-        return takeLabelLine(line, first, count, digits);
-      }
-    }
-    takeReferences(line, first, count);
-  }
-
-  // "_procedure" in any case and a digit at line[at].
-  bool isReferenceAt(const unsigned char* line, size_t at, size_t count) const {
-    if (count - at <= 10 || !isDigit(unit(line, at + 10))) return false;
-    if constexpr (kSize == 1) {
-      // "procedur" at once: with the case bit set, only its letters in either
-      // case give its letters.
-      uint64_t word;
-      memcpy(&word, line + at + 1, 8);
-      uint64_t folded = word | 0x2020202020202020ULL;
-      uint64_t wanted;
-      memcpy(&wanted, "procedur", 8);
-      return folded == wanted && lowerAscii(line[at + 9]) == 'e';
-    }
-    return spellsInAnyCase(line, at, count, "_procedure");
-  }
-
-  void takeLabelLine(const unsigned char* line, size_t first, size_t count, Digits digits) {
-    // The usual label, "_Procedure12:" or "_Procedure12::", is read here; any
-    // other (other case, more text) goes through the rules as text.
-    bool onlyColons = true;
-    for (size_t i = digits.end; i < count && onlyColons; ++i) onlyColons = unit(line, i) == ':';
-    if (onlyColons && spellsExactly(line, first, "_Procedure") &&
-        digits.end - first - 10 <= kMaxNumberDigits)
-      return enterLabel(state_, labelFor(line, first + 10, digits));
+  // Under an ANSI code page with characters of two bytes, whose second byte
+  // may look like ASCII, a line that holds a byte of 0x80 or more is decoded
+  // and its text goes to the same rules as UTF-16.
+  bool takeIfDecoded(const unsigned char* bytes, size_t at, size_t count, int64_t offset) {
+    size_t start = lineStart(at), end = lineEnd(at, count);
+    const unsigned char* line = bytes + start * kSize;
+    size_t n = (end - start) * kSize;
+    if (std::none_of(line, line + n, [](unsigned char byte) { return byte >= 0x80; }))
+      return false;
+    rules_.creditPending();
     text_.clear();
-    decodeText(format_,
-               std::string_view(reinterpret_cast<const char*>(line) + first * kSize,
-                                (count - first) * kSize),
-               &text_);
-    scanLine(state_, text_);
+    decodeText(format_, std::string_view(reinterpret_cast<const char*>(line), n), &text_);
+    wide_.clear();
+    encodeText(TextFormat::Utf16Le, text_, &wide_);
+    decoded_.takeLine(reinterpret_cast<const unsigned char*>(wide_.data()), wide_.size(),
+                      offset + static_cast<int64_t>(start * kSize));
+    decoded_.creditPending();
+    return true;
   }
 
-  // Every "_procedure" and digits, in any case, in a line taken whole. A
-  // match holds one '_', so each can be tried alone.
-  void takeReferences(const unsigned char* line, size_t first, size_t count) {
-    for (size_t at = first; at < count; ++at)
-      if (unit(line, at) == '_') takeReferenceAt(line, at, count);
-  }
-
-  // A reference if "_procedure" and digits start at units[at]; units[count]
-  // is beyond the line, and no line end can be part of a match.
-  void takeReferenceAt(const unsigned char* units, size_t at, size_t count) {
-    if (!isReferenceAt(units, at, count)) return;
-    Digits digits = readDigits(units, at + 10, count);
-    size_t length = digits.end - at - 10;
-    if (length <= kMaxNumberDigits && spellsExactly(units, at, "_Procedure"))
-      holdForCredit(digits.value, static_cast<uint32_t>(length));
-    else
-      creditReference(state_, labelFor(units, at + 10, digits, units + at * kSize));
-  }
-
-  // References by number wait in a batch, so that the table's memory is
-  // fetched for all of them at once; the batch is credited before the
-  // context can change, and at the end of every block.
-  struct PendingNumber {
-    uint64_t value;
-    uint32_t digits;
-    EntryIndex entry;
-  };
-
-  void holdForCredit(uint64_t value, uint32_t digits) {
-    prefetchNumber(state_.table, value);
-    pending_.push_back({value, digits, 0});
-    if (pending_.size() == kPendingBatch) creditPending();
-  }
-
-  void creditPending() {
-    for (PendingNumber& number : pending_) {
-      number.entry = indexForNumber(state_.table, number.value, number.digits);
-      prefetchCredit(state_, number.entry);
-    }
-    for (const PendingNumber& number : pending_) creditReference(state_, number.entry);
-    pending_.clear();
-  }
-
-  static constexpr size_t kPendingBatch = 32;
-  std::vector<PendingNumber> pending_;
   TextFile* file_;
   TextFormat format_;
   ScanState& state_;
   EditList* edits_;
   const SettledObserver& settled_;
+  LineRules<kSize, kBigEndian> rules_;
+  // Decoded lines of a double-byte code page, and their rules.
+  const bool doubleByte_;
+  std::u16string text_;
+  std::string wide_;
+  LineRules<2, false> decoded_;
   // A bit per unit of the block: line ends, the first unit of each line that
   // is not a space, and the units that need a look.
   std::vector<uint64_t> ends_, firstUnits_, wanted_;
-  std::u16string key_, text_;
 };
 
 }  // namespace
-
-bool blockScanReads(TextFormat format) { return rawUnitsShowAscii(format); }
 
 void useBlockSize(int64_t bytes) { g_blockSize = bytes > 0 ? bytes : kBlockSize; }
 

@@ -11,7 +11,6 @@
 #include "app/line_text.h"
 #include "app/marking.h"
 #include "app/rewrite_pass.h"
-#include "app/scan_pass.h"
 #include "app/background_copy.h"
 #include "runtime/console.h"
 #include "runtime/file_replace.h"
@@ -39,34 +38,6 @@ bool reportScan(std::u16string_view fileName, bool complete, int64_t macroCount)
   if (!complete) printLine(u"File '" + std::u16string(fileName) + u"' could not be read.");
   else printLine(u"Found " + decimal(macroCount) + u" procedure macros.");
   return complete;
-}
-
-// Reads source again from its start, line by line, into its replacement.
-void rewriteByLines(std::u16string_view fileName, TextFile* source, TextFormat format,
-                    ProcedureTable& table) {
-  Replacement replacement;
-  ReplaceStart start = beginReplacement(fileName, source, &replacement);
-  replaceContent(fileName, source, start, replacement, [&](TextFile* output, RemovalCounts* counts) {
-    return writeByLines(source, format, table, output, counts);
-  });
-}
-
-// Line by line, through the patterns: scan, mark, rewrite.
-void runByLines(std::u16string_view fileName, TextFile* source, TextFormat format,
-                ProcedureTable& table) {
-  int64_t macroCount = 0;
-  bool complete = false;
-  try {
-    ScanState scan(table);
-    scanByLines(source, format, scan);
-    finishScan(scan);
-    macroCount = scan.macroCount;
-    complete = !source->readFailed && !scan.searchFailed;
-    if (complete) markFromMainCode(table);
-  } catch (const std::bad_alloc&) {
-    complete = false;
-  }
-  if (reportScan(fileName, complete, macroCount)) rewriteByLines(fileName, source, format, table);
 }
 
 // By blocks: scan, mark, rewrite from the scan's edits. The new file is begun
@@ -113,7 +84,7 @@ void runEndRoutine() {
   closeAllFiles();
 }
 
-void runPasses(std::u16string_view fileName, ProcedureTable& table, PassWay way) {
+void runPasses(std::u16string_view fileName, ProcedureTable& table) {
   clearTable(table);
   // One open file for the whole run, held exclusively: the rewrite must act on
   // exactly the content that the scan judged, and a second run of the tool
@@ -124,9 +95,7 @@ void runPasses(std::u16string_view fileName, ProcedureTable& table, PassWay way)
     printLine(notFoundMessage(fileName));
     return;
   }
-  TextFormat format = readFormat(source);
-  if (way == PassWay::Fast && blockScanReads(format)) runByBlocks(fileName, source, format, table);
-  else runByLines(fileName, source, format, table);
+  runByBlocks(fileName, source, readFormat(source), table);
   // Once replaced, the old content is freed here, within the run.
   closeFile(source);
 }

@@ -11,14 +11,9 @@
 // Run at the end of every run, and by the console-close handler.
 void runEndRoutine();
 
-// How the file is read and written. Both give the same table, the same
-// console lines and the same bytes; the reference way, line by line through
-// the patterns, is there to be compared with.
-enum class PassWay { Fast, Reference };
-
 // Scans the named file, marks what the main code reaches and rewrites the
 // file, with their console lines.
-void runPasses(std::u16string_view fileName, ProcedureTable& table, PassWay way = PassWay::Fast);
+void runPasses(std::u16string_view fileName, ProcedureTable& table);
 
 // Runs the tool in the current directory; returns the exit status, always 0.
 int runOrrinvale();

@@ -80,6 +80,7 @@ class EditWriter {
     if (outputUsed_ >= kOutputSize / 2) flushOutput();
   }
   void append(std::string_view bytes) {
+    if (bytes.empty()) return;
     char* at = room(bytes.size());
     memcpy(at, bytes.data(), bytes.size());
     used(at + bytes.size());
@@ -190,9 +191,10 @@ class EditWriter {
       next = end + (crlf ? 2 : 1);
     }
     std::string_view trimmed = line.substr(first * kSize, (last - first) * kSize);
-    std::string_view lineEnd = hasEnd ? lineEnd_ : std::string_view();
+    std::string_view lineEnd = hasEnd ? lineEnd_ : lineEnd_.substr(0, 0);
     char* out = room(removed_.before.size() + trimmed.size() + removed_.after.size() + 8);
     for (std::string_view piece : {removed_.before, trimmed, removed_.after, lineEnd}) {
+      if (piece.empty()) continue;
       memcpy(out, piece.data(), piece.size());
       out += piece.size();
     }

@@ -6,14 +6,11 @@
 #include <string>
 #include <string_view>
 
-// The line patterns, all matched without regard to case. A run of digits is
-// written [0-9]+ rather than as a repeated group: the engine then takes the
-// run in one step instead of one nested call per digit, so a run of any
-// length matches without exhausting the stack. Only whole matches are used,
-// and they are the same either way.
+// The label line's pattern, matched without regard to case. A run of digits
+// is written [0-9]+ rather than as a repeated group: the engine then takes
+// the run in one step instead of one nested call per digit, so a run of any
+// length matches without exhausting the stack.
 inline constexpr const char16_t* kLabelPattern = u"^ *_Procedure[0-9]+:.*";
-inline constexpr const char16_t* kReferencePattern = u"_Procedure[0-9]+";
-inline constexpr const char16_t* kInvocationPattern = u"^ *MP[0-9]+";
 
 // Removes every leading and trailing occurrence of c, for UTF-16 text and for
 // the bytes of ASCII text alike.

@@ -1,4 +1,4 @@
-// The frame of every rewrite, and the reference rewrite.
+// The frame of every rewrite, and the spelling of a removed line.
 #include "app/rewrite_pass.h"
 
 #include <array>
@@ -6,9 +6,7 @@
 #include <vector>
 
 #include "app/line_text.h"
-#include "app/scan_rules.h"
 #include "runtime/console.h"
-#include "runtime/pattern.h"
 
 void replaceContent(std::u16string_view fileName, TextFile* source, ReplaceStart start,
                     Replacement& replacement, const ContentWriter& write) {
@@ -59,44 +57,4 @@ void appendRemovedLine(TextFormat format, std::string_view trimmed, std::string*
   out->append(parts.before);
   out->append(trimmed);
   out->append(parts.after);
-}
-
-bool writeByLines(TextFile* source, TextFormat format, ProcedureTable& table, TextFile* output,
-                  RemovalCounts* counts) {
-  seekFile(source, 0);
-  readFormat(source);
-  writeFormat(output, format);
-  Pattern invocationPattern = createPattern(kInvocationPattern, kCaseInsensitive);
-  std::vector<std::u16string> matches(1);
-  std::u16string text, label;
-  std::string comment;
-  while (!atEnd(source, format)) {
-    std::string_view raw = readLineBytes(source, format);
-    std::string_view trimmed = trimSpaceUnits(format, raw);
-    text.clear();
-    decodeText(format, trimmed, &text);
-    int32_t found = findAllMatches(invocationPattern, text, &matches);
-    if (found == kPatternFailed) return false;  // the line's fate is unknown
-    if (found < 1) {
-      writeRawLine(output, raw, format);
-      continue;
-    }
-    ++counts->invocations;
-    // The digits as written, leading zeros kept: MP012 names _Procedure012.
-    label.assign(u"_Procedure");
-    label.append(std::u16string_view(matches[0]).substr(2));
-    if (entryFor(table, label).used != 0) {
-      writeRawLine(output, raw, format);
-      continue;
-    }
-    ++counts->removed;
-    // The trimmed line's own units, whatever they are, inside the comment.
-    comment.clear();
-    appendRemovedLine(format, trimmed, &comment);
-    writeRawLine(output, comment, format);
-  }
-  // A partial unit at the very end is no line: it stays the last bytes.
-  char tail[4];
-  writeBytes(output, tail, readBytes(source, tail, sizeof tail));
-  return true;
 }

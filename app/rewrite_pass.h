@@ -1,8 +1,8 @@
 // The rewrite: the file the scan read goes into a temporary file that then
 // replaces it, with the invocation lines of every procedure that the marking
 // left unused turned into comment lines and every line end made CR LF.
-// Every other byte goes out exactly as it came. This file holds what both
-// ways of writing share and the reference way, line by line.
+// Every other byte goes out exactly as it came. This file holds the frame of
+// the rewrite and the spelling of a removed line.
 #ifndef ORRINVALE_APP_REWRITE_PASS_H_
 #define ORRINVALE_APP_REWRITE_PASS_H_
 
@@ -39,10 +39,5 @@ struct RemovedLineParts {
 };
 RemovedLineParts removedLineParts(TextFormat format);
 void appendRemovedLine(TextFormat format, std::string_view trimmed, std::string* out);
-
-// The reference rewrite: reads source again from its start, line by line, and
-// decides each line through the invocation pattern.
-bool writeByLines(TextFile* source, TextFormat format, ProcedureTable& table, TextFile* output,
-                  RemovalCounts* counts);
 
 #endif  // ORRINVALE_APP_REWRITE_PASS_H_

@@ -1,4 +1,4 @@
-// The scan's rules, applied through the patterns.
+// The scan's context: which block references are credited to.
 #include "app/scan_rules.h"
 
 #include <algorithm>
@@ -28,18 +28,15 @@ void switchContext(ScanState& state, EntryIndex context) {
   }
 }
 
-// "_Procedure12:" and "_Procedure12::" both name _Procedure12; text after the
-// colon stays part of the key.
+}  // namespace
+
 std::u16string_view labelKey(std::u16string_view labelLine) {
   return trimChar(trimChar(labelLine, u':'), u' ');
 }
 
-}  // namespace
-
 ScanState::ScanState(ProcedureTable& table)
     : table(table),
-      labelPattern(createPattern(kLabelPattern, kCaseInsensitive)),
-      referencePattern(createPattern(kReferencePattern, kCaseInsensitive)) {}
+      labelPattern(createPattern(kLabelPattern, kCaseInsensitive)) {}
 
 void finishScan(ScanState& state) { switchContext(state, kMainCode); }
 
@@ -58,33 +55,4 @@ void enterLabel(ScanState& state, EntryIndex label) {
   // Nothing is marked before the scan ends, so the entry is unused already;
   // its set is filled when the block ends, and fetched for that now.
   __builtin_prefetch(&state.table.entries[label]);
-}
-
-int32_t findAllMatches(Pattern pattern, std::u16string_view line,
-                       std::vector<std::u16string>* matches) {
-  int32_t matched = patternMatches(pattern, line);
-  if (matched != 1) return matched;  // none, or the search failed
-  return extractMatches(pattern, line, matches);
-}
-
-void scanLine(ScanState& state, std::u16string_view line) {
-  if (!line.empty() && line[0] == u';') return;
-  if (line.starts_with(u"macro MP")) return startMacro(state);
-  if (state.insideMacro && !line.empty() && line[0] == u'}') return endMacro(state);
-  if (state.insideMacro) {
-    int32_t found = findAllMatches(state.labelPattern, line, &state.matches);
-    if (found == kPatternFailed) {
-      state.searchFailed = true;
-      return;
-    }
-    for (int32_t i = 0; i < found; ++i)
-      enterLabel(state, indexFor(state.table, labelKey(state.matches[i])));
-    // A label line is not searched for references: a label never counts as a
-    // reference to itself.
-    if (found > 0) return;
-  }
-  int32_t found = findAllMatches(state.referencePattern, line, &state.matches);
-  if (found == kPatternFailed) state.searchFailed = true;
-  for (int32_t i = 0; i < found; ++i)
-    creditReference(state, indexFor(state.table, state.matches[i]));
 }

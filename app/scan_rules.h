@@ -1,8 +1,6 @@
-// The rules of the scan, one trimmed line at a time: comment, macro start,
-// macro end, procedure label, lines with references. A block's label line
-// switches the context to which later references are credited; its "}"
-// switches back to the main code. Both ways of reading the file apply these
-// rules; the block scan applies most of them to raw units itself.
+// The state of the scan and its steps: a block's label line switches the
+// context to which later references are credited; its "}" switches back to
+// the main code. The rules that find these lines are in line_rules.h.
 #ifndef ORRINVALE_APP_SCAN_RULES_H_
 #define ORRINVALE_APP_SCAN_RULES_H_
 
@@ -18,15 +16,14 @@ struct ScanState {
   explicit ScanState(ProcedureTable& table);
 
   ProcedureTable& table;
+  // Confirms the rare label line that is more than a label.
   Pattern labelPattern;
-  Pattern referencePattern;
   bool insideMacro = false;
   EntryIndex current = kMainCode;  // the context that references are credited to
   int64_t macroCount = 0;
   // A line that the patterns could not judge: the table may lack references,
   // so the scan is incomplete.
   bool searchFailed = false;
-  std::vector<std::u16string> matches = std::vector<std::u16string>(1);
   // A number for each stay in a context, and for each entry the stay that
   // last credited it: a label mentioned twice in one block is added once.
   uint32_t stay = 1;
@@ -36,13 +33,14 @@ struct ScanState {
   std::vector<EntryIndex> firstBlock;
 };
 
-// Applies the rules to one line, trimmed of spaces, through the patterns.
-void scanLine(ScanState& state, std::u16string_view line);
+// The key a label line names: "_Procedure12:" and "_Procedure12::" both name
+// _Procedure12; text after the colon stays part of the key.
+std::u16string_view labelKey(std::u16string_view labelLine);
 
 // Completes the table after the last line.
 void finishScan(ScanState& state);
 
-// The steps of the rules, for a reader that has classified the line itself.
+// The steps of the rules.
 void startMacro(ScanState& state);
 void endMacro(ScanState& state);
 void enterLabel(ScanState& state, EntryIndex label);
@@ -59,10 +57,5 @@ inline void creditReference(ScanState& state, EntryIndex label) {
 inline void prefetchCredit(const ScanState& state, EntryIndex label) {
   if (label < state.creditedIn.size()) __builtin_prefetch(&state.creditedIn[label]);
 }
-
-// Tests line against pattern and, if it matches, extracts every match;
-// returns their count, or kPatternFailed.
-int32_t findAllMatches(Pattern pattern, std::u16string_view line,
-                       std::vector<std::u16string>* matches);
 
 #endif  // ORRINVALE_APP_SCAN_RULES_H_

@@ -13,10 +13,10 @@
 #include "app/driver.h"
 #include "app/line_text.h"
 #include "app/marking.h"
-#include "app/scan_pass.h"
 #include "runtime/pattern.h"
 #include "runtime/text_codec.h"
 #include "runtime/text_file.h"
+#include "tests/reference/reference_passes.h"
 
 namespace {
 

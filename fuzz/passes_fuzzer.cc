@@ -15,6 +15,7 @@
 
 #include "app/block_scan.h"
 #include "app/driver.h"
+#include "tests/reference/reference_passes.h"
 #include "runtime/pattern.h"
 
 namespace {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "app/driver.h"
+#include "tests/reference/reference_passes.h"
 
 // A fresh directory, removed with its content when the object goes.
 struct ScratchDir {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/line_text.h"
+#include "tests/reference/reference_passes.h"
 #include "runtime/pattern_engine.h"
 #include "runtime/text_codec.h"
 
