@@ -302,18 +302,7 @@ bool copyRange(FileHandle from, int64_t offset, FileHandle to, int64_t n) {
     n -= put;
   }
 #endif
-  std::vector<char> buffer;
-  if (n > 0) buffer.resize(static_cast<size_t>(std::min<int64_t>(n, 1 << 20)));
-  while (n > 0) {
-    ssize_t got = pread(fdOf(from), buffer.data(),
-                        static_cast<size_t>(std::min<int64_t>(n, buffer.size())), offset);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    if (!writeFully(to, buffer.data(), got)) return false;
-    offset += got;
-    n -= got;
-  }
-  return true;
+  return copyThroughBuffer(from, offset, to, n);
 }
 
 bool copyRangeKeepsPosition() { return true; }

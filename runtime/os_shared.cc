@@ -1,8 +1,11 @@
-// Counters behind the failure seams, and unique names, for the platform files.
+// Counters behind the failure seams, unique names and the buffered copy, for
+// the platform files.
 #include "runtime/os_shared.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include "runtime/os.h"
 
@@ -29,6 +32,18 @@ FailureSeam g_opens;
 FailureSeam g_seeks;
 
 }  // namespace
+
+bool copyThroughBuffer(FileHandle from, int64_t offset, FileHandle to, int64_t n) {
+  std::vector<char> buffer(static_cast<size_t>(std::clamp<int64_t>(n, 0, 1 << 20)));
+  while (n > 0) {
+    int64_t chunk = std::min<int64_t>(n, static_cast<int64_t>(buffer.size()));
+    int64_t got = readAt(from, offset, buffer.data(), chunk);
+    if (got <= 0 || !writeFully(to, buffer.data(), got)) return false;
+    offset += got;
+    n -= got;
+  }
+  return true;
+}
 
 std::string uniqueSuffix(uint64_t entropy) {
   static std::atomic<uint64_t> counter{0};

@@ -7,7 +7,13 @@
 #include <cstdint>
 #include <string>
 
+#include "runtime/os.h"
+
 namespace os {
+
+// copyRange where the system cannot copy by itself: read, then write, a
+// mebibyte at a time. False when from ends early or either side fails.
+bool copyThroughBuffer(FileHandle from, int64_t offset, FileHandle to, int64_t n);
 
 // Eight characters that make a temporary name unlikely to be taken, from
 // whatever varies between calls and processes (time, process number).

@@ -278,20 +278,7 @@ bool writeFully(FileHandle file, const void* source, int64_t n) {
 
 bool copyRange(FileHandle from, int64_t offset, FileHandle to, int64_t n) {
   if (injectedFailure()) return false;
-  std::vector<char> buffer;
-  if (n > 0) buffer.resize(static_cast<size_t>(std::min<int64_t>(n, 1 << 20)));
-  while (n > 0) {
-    OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    DWORD got = 0;
-    DWORD chunk = static_cast<DWORD>(std::min<int64_t>(n, static_cast<int64_t>(buffer.size())));
-    if (!ReadFile(win(from), buffer.data(), chunk, &got, &at) || got == 0) return false;
-    if (!writeFully(to, buffer.data(), got)) return false;
-    offset += got;
-    n -= got;
-  }
-  return true;
+  return copyThroughBuffer(from, offset, to, n);
 }
 
 // A positioned ReadFile moves the position of a handle opened for plain
