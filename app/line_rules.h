@@ -28,35 +28,6 @@ class LineRules {
 
   uint32_t unit(const unsigned char* line, size_t index) const { return U::at(line + index * kSize); }
 
-  // line[from, from + count) spells word, a lower-case ASCII word, in any case.
-  bool spellsInAnyCase(const unsigned char* line, size_t from, size_t count,
-                       std::string_view word) const {
-    if (count - from < word.size()) return false;
-    for (size_t i = 0; i < word.size(); ++i)
-      if (lowerAscii(unit(line, from + i)) != static_cast<unsigned char>(word[i])) return false;
-    return true;
-  }
-  bool spellsExactly(const unsigned char* line, size_t from, std::string_view word) const {
-    for (size_t i = 0; i < word.size(); ++i)
-      if (unit(line, from + i) != static_cast<unsigned char>(word[i])) return false;
-    return true;
-  }
-  // A run of digits from line[from]: where it ends, and its value, which
-  // counts only for kMaxNumberDigits digits or fewer.
-  struct Digits {
-    size_t end;
-    uint64_t value;
-  };
-  Digits readDigits(const unsigned char* line, size_t from, size_t count) const {
-    Digits digits{from, 0};
-    for (uint32_t digit; digits.end < count && (digit = unit(line, digits.end) - '0') <= 9;
-         ++digits.end)
-      digits.value = digits.value * 10 + digit;
-    return digits;
-  }
-
-
-
   // One line, without its line end: n bytes at line, which start at offset in
   // the file.
   void takeLine(const unsigned char* line, size_t n, int64_t offset) {
@@ -89,6 +60,55 @@ class LineRules {
       }
     }
     takeReferences(line, first, count);
+  }
+
+  // A reference if "_procedure" and digits start at units[at]; units[count]
+  // is beyond the line, and no line end can be part of a match.
+  void takeReferenceAt(const unsigned char* units, size_t at, size_t count) {
+    if (!isReferenceAt(units, at, count)) return;
+    Digits digits = readDigits(units, at + 10, count);
+    size_t length = digits.end - at - 10;
+    if (length <= kMaxNumberDigits && spellsExactly(units, at, "_Procedure"))
+      holdForCredit(digits.value, static_cast<uint32_t>(length));
+    else
+      creditReference(state_, labelFor(units, at + 10, digits, units + at * kSize));
+  }
+
+  void creditPending() {
+    for (PendingNumber& number : pending_) {
+      number.entry = indexForNumber(state_.table, number.value, number.digits);
+      prefetchCredit(state_, number.entry);
+    }
+    for (const PendingNumber& number : pending_) creditReference(state_, number.entry);
+    pending_.clear();
+  }
+
+ private:
+  // line[from, from + count) spells word, a lower-case ASCII word, in any case.
+  bool spellsInAnyCase(const unsigned char* line, size_t from, size_t count,
+                       std::string_view word) const {
+    if (count - from < word.size()) return false;
+    for (size_t i = 0; i < word.size(); ++i)
+      if (lowerAscii(unit(line, from + i)) != static_cast<unsigned char>(word[i])) return false;
+    return true;
+  }
+  bool spellsExactly(const unsigned char* line, size_t from, std::string_view word) const {
+    for (size_t i = 0; i < word.size(); ++i)
+      if (unit(line, from + i) != static_cast<unsigned char>(word[i])) return false;
+    return true;
+  }
+  // A run of digits from line[from]: where it ends, and its value, which
+  // counts only for kMaxNumberDigits digits or fewer.
+  struct Digits {
+    size_t end;
+    uint64_t value;
+  };
+  Digits readDigits(const unsigned char* line, size_t from, size_t count) const {
+    Digits digits{from, 0};
+    for (uint32_t digit; digits.end < count && (digit = unit(line, digits.end) - '0') <= 9;
+         ++digits.end)
+      digits.value = digits.value * 10 + digit;
+    return digits;
   }
 
   // "_procedure" in any case and a digit at line[at].
@@ -135,18 +155,6 @@ class LineRules {
       if (unit(line, at) == '_') takeReferenceAt(line, at, count);
   }
 
-  // A reference if "_procedure" and digits start at units[at]; units[count]
-  // is beyond the line, and no line end can be part of a match.
-  void takeReferenceAt(const unsigned char* units, size_t at, size_t count) {
-    if (!isReferenceAt(units, at, count)) return;
-    Digits digits = readDigits(units, at + 10, count);
-    size_t length = digits.end - at - 10;
-    if (length <= kMaxNumberDigits && spellsExactly(units, at, "_Procedure"))
-      holdForCredit(digits.value, static_cast<uint32_t>(length));
-    else
-      creditReference(state_, labelFor(units, at + 10, digits, units + at * kSize));
-  }
-
   // References by number wait in a batch, so that the table's memory is
   // fetched for all of them at once; the batch is credited before the
   // context can change, and at the end of every block.
@@ -162,16 +170,6 @@ class LineRules {
     if (pending_.size() == kPendingBatch) creditPending();
   }
 
-  void creditPending() {
-    for (PendingNumber& number : pending_) {
-      number.entry = indexForNumber(state_.table, number.value, number.digits);
-      prefetchCredit(state_, number.entry);
-    }
-    for (const PendingNumber& number : pending_) creditReference(state_, number.entry);
-    pending_.clear();
-  }
-
- private:
   // The entry that "_Procedure" followed by the digits line[from, digits.end)
   // names; prefix is the spelling of "_Procedure" as found, if it may not be
   // exact.
