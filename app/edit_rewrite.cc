@@ -179,8 +179,7 @@ class EditWriter {
       length = std::min(2 * length, edits_.unitsEnd - start);
     }
     size_t first = 0, last = end;
-    while (first < last && unit(line, first) == ' ') ++first;
-    while (last > first && unit(line, last - 1) == ' ') --last;
+    U::trimSpaces(reinterpret_cast<const unsigned char*>(line.data()), &first, &last);
     // Past the line end, CR LF counting as one. The file's last line may
     // have none: the end of the rewrite adds it.
     bool hasEnd = end * kSize < line.size();

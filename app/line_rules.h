@@ -32,9 +32,8 @@ class LineRules {
   // the file.
   void takeLine(const unsigned char* line, size_t n, int64_t offset) {
     size_t first = 0, count = n / kSize;
-    while (first < count && unit(line, first) == ' ') ++first;
+    U::trimSpaces(line, &first, &count);
     if (first == count) return;
-    while (unit(line, count - 1) == ' ') --count;
     uint32_t lead = unit(line, first);
     if (lead == ';') return;
     if (lead == 'm' || lead == 'M') {

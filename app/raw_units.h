@@ -56,6 +56,13 @@ struct Units {
     return value;
   }
 
+  // Narrows [*first, *end) of the units at line to leave out leading and
+  // trailing spaces (U+0020 only: tabs and everything else stay).
+  static void trimSpaces(const unsigned char* line, size_t* first, size_t* end) {
+    while (*first < *end && at(line + *first * kSize) == ' ') ++*first;
+    while (*end > *first && at(line + (*end - 1) * kSize) == ' ') --*end;
+  }
+
   // Classifies words runs of 64 units from p into masks[0, words).
   static void classifyWords(const unsigned char* p, size_t words, UnitMasks* masks) {
 #if defined(ORRINVALE_AVX512)

@@ -161,23 +161,6 @@ std::string_view lineEndBytes(TextFormat format) {
   }
 }
 
-std::string_view trimSpaceUnits(TextFormat format, std::string_view raw) {
-  using namespace std::string_view_literals;
-  std::string_view space;
-  switch (format) {
-    case TextFormat::Utf16Le: space = " \0"sv; break;
-    case TextFormat::Utf16Be: space = "\0 "sv; break;
-    case TextFormat::Utf32Le: space = " \0\0\0"sv; break;
-    case TextFormat::Utf32Be: space = "\0\0\0 "sv; break;
-    default: space = " "sv; break;
-  }
-  size_t size = space.size();
-  size_t first = 0, end = raw.size() - raw.size() % size;
-  while (first < end && raw.compare(first, size, space) == 0) first += size;
-  while (end > first && raw.compare(end - size, size, space) == 0) end -= size;
-  return raw.substr(first, end - first);
-}
-
 bool rawUnitsShowAscii(TextFormat format) {
   return format != TextFormat::Ansi || os::ansiCodePageIsSingleByte();
 }

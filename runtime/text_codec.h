@@ -21,10 +21,6 @@ std::string_view byteOrderMark(TextFormat format);
 // CR LF encoded in format.
 std::string_view lineEndBytes(TextFormat format);
 
-// raw, whole units of format, without its leading and trailing space units
-// (U+0020 in format); tabs and everything else stay.
-std::string_view trimSpaceUnits(TextFormat format, std::string_view raw);
-
 // True when every unit below 0x80 in format is that ASCII character and no
 // other unit or sequence decodes to one: rules about ASCII text can then be
 // applied to the raw units. Not so for an ANSI code page with double-byte

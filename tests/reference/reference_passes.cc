@@ -17,6 +17,18 @@
 
 namespace {
 
+// raw, whole units of format, without its leading and trailing spaces,
+// compared as encoded units.
+std::string_view trimSpaceUnits(TextFormat format, std::string_view raw) {
+  std::string space;
+  encodeText(format, u" ", &space);
+  size_t size = space.size();
+  size_t first = 0, end = raw.size() - raw.size() % size;
+  while (first < end && raw.compare(first, size, space) == 0) first += size;
+  while (end > first && raw.compare(end - size, size, space) == 0) end -= size;
+  return raw.substr(first, end - first);
+}
+
 // Tests line against pattern and, if it matches, extracts every match;
 // returns their count, or kPatternFailed.
 int32_t findAllMatches(Pattern pattern, std::u16string_view line,
