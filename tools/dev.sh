@@ -126,7 +126,7 @@ build_windows() {
     "${linux[@]}"
   rm -f build/windows/orrinvale-windows-x86_64.zip
   zip -qj build/windows/orrinvale-windows-x86_64.zip build/windows/orrinvale.exe \
-    build/windows/pcre_license.txt README.md
+    build/windows/pcre_license.txt README.md LICENSE
   echo "$root/build/windows/orrinvale.exe"
   echo "$root/build/windows/orrinvale-windows-x86_64.zip"
 }
