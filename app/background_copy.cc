@@ -120,8 +120,8 @@ bool BackgroundCopy::copyMending(int64_t from, int64_t end) {
     size_t count = static_cast<size_t>((piece - from) / unit);
     const unsigned char* after = readTo >= piece + unit ? units + count * unit : nullptr;
     out_.resize(2 * count * static_cast<size_t>(unit) + 16);
-    char* outEnd = mender_(readFrom < from ? units - unit : nullptr, units, count, after,
-                           out_.data());
+    char* outEnd =
+        mender_(readFrom < from ? units - unit : nullptr, units, count, after, out_.data());
     if (!os::writeFully(output_, out_.data(), outEnd - out_.data())) return false;
     from = piece;
   }

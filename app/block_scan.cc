@@ -28,21 +28,26 @@ class BlockScanner {
  public:
   BlockScanner(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
                const SettledObserver& settled)
-      : file_(file), format_(format), state_(state), edits_(edits), settled_(settled),
-        rules_(format, state, edits), doubleByte_(!rawUnitsShowAscii(format)),
+      : file_(file),
+        format_(format),
+        state_(state),
+        edits_(edits),
+        settled_(settled),
+        rules_(format, state, edits),
+        doubleByte_(!rawUnitsShowAscii(format)),
         decoded_(TextFormat::Utf16Le, state, edits) {}
 
   void run() {
     int64_t bufferStart = filePosition(file_);  // where buffer[0] lies in the file
     // A small file needs no more than itself (and a byte to see its end).
-    std::string buffer(static_cast<size_t>(std::clamp<int64_t>(
-                           file_->stampAtOpen.size - bufferStart + 1,
-                           std::min<int64_t>(4096, g_blockSize), g_blockSize)),
-                       '\0');
-    size_t filled = 0;                          // bytes held
+    std::string buffer(
+        static_cast<size_t>(std::clamp<int64_t>(file_->stampAtOpen.size - bufferStart + 1,
+                                                std::min<int64_t>(4096, g_blockSize), g_blockSize)),
+        '\0');
+    size_t filled = 0;  // bytes held
     for (;;) {
-      int64_t got = readBytes(file_, buffer.data() + filled,
-                              static_cast<int64_t>(buffer.size() - filled));
+      int64_t got =
+          readBytes(file_, buffer.data() + filled, static_cast<int64_t>(buffer.size() - filled));
       filled += static_cast<size_t>(got);
       const bool atFileEnd = got == 0;
       const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
@@ -221,8 +226,7 @@ class BlockScanner {
     size_t start = lineStart(at), end = lineEnd(at, count);
     const unsigned char* line = bytes + start * kSize;
     size_t n = (end - start) * kSize;
-    if (std::none_of(line, line + n, [](unsigned char byte) { return byte >= 0x80; }))
-      return false;
+    if (std::none_of(line, line + n, [](unsigned char byte) { return byte >= 0x80; })) return false;
     rules_.creditPending();
     text_.clear();
     decodeText(format_, std::string_view(reinterpret_cast<const char*>(line), n), &text_);

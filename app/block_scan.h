@@ -19,8 +19,8 @@ using SettledObserver = std::function<void(int64_t end)>;
 
 // Applies the rules to every line of file from its current position (just
 // past the byte-order mark) to its end, and records in *edits every
-// invocation line, where line ends need mending and where the file ends. Throws std::bad_alloc when memory runs out; a read failure is left
-// in file->readFailed.
+// invocation line, where line ends need mending and where the file ends. Throws std::bad_alloc when
+// memory runs out; a read failure is left in file->readFailed.
 void scanByBlocks(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
                   const SettledObserver& settled = {});
 

@@ -6,12 +6,12 @@
 #include <optional>
 #include <string>
 
+#include "app/background_copy.h"
 #include "app/block_scan.h"
 #include "app/edit_rewrite.h"
 #include "app/line_text.h"
 #include "app/marking.h"
 #include "app/rewrite_pass.h"
-#include "app/background_copy.h"
 #include "runtime/console.h"
 #include "runtime/file_replace.h"
 #include "runtime/pattern.h"
@@ -26,8 +26,9 @@ void printCredits() {
   std::string name = pattern_engine::libraryName();
   std::u16string library(name.begin(), name.end());
   printLine(u"Orrinvale uses:");
-  printLine(library + u", the Perl Compatible Regular Expressions library by Philip Hazel, "
-                      u"copyright University of Cambridge, England");
+  printLine(library +
+            u", the Perl Compatible Regular Expressions library by Philip Hazel, "
+            u"copyright University of Cambridge, England");
   printLine(u"For " + library + u" license see pcre_license.txt");
   printLine(u"");
 }
@@ -71,9 +72,10 @@ void runByBlocks(std::u16string_view fileName, TextFile* source, TextFormat form
     if (start == ReplaceStart::Ready) abandonReplacement(&replacement);
     return;
   }
-  replaceContent(fileName, source, start, replacement, [&](TextFile* output, RemovalCounts* counts) {
-    return copied >= 0 && writeWithEdits(source, format, edits, table, copied, output, counts);
-  });
+  replaceContent(
+      fileName, source, start, replacement, [&](TextFile* output, RemovalCounts* counts) {
+        return copied >= 0 && writeWithEdits(source, format, edits, table, copied, output, counts);
+      });
 }
 
 }  // namespace

@@ -27,8 +27,12 @@ class EditWriter {
  public:
   EditWriter(TextFile* source, TextFormat format, const EditList& edits, int64_t copied,
              TextFile* output)
-      : source_(source), edits_(edits), output_(output), done_(copied),
-        lineEnd_(lineEndBytes(format)), removed_(removedLineParts(format)) {}
+      : source_(source),
+        edits_(edits),
+        output_(output),
+        done_(copied),
+        lineEnd_(lineEndBytes(format)),
+        removed_(removedLineParts(format)) {}
 
   bool apply(const ProcedureTable& table, RemovalCounts* counts) {
     // Whether a label is used is looked up anywhere in the table: a few
@@ -207,10 +211,10 @@ class EditWriter {
   TextFile* source_;
   const EditList& edits_;
   TextFile* output_;
-  int64_t done_;             // the source's bytes before this are written or replaced
-  int64_t sourceAt_ = -1;    // where the next read from source takes place; -1 unknown
+  int64_t done_;              // the source's bytes before this are written or replaced
+  int64_t sourceAt_ = -1;     // where the next read from source takes place; -1 unknown
   int64_t unsentToDisk_ = 0;  // bytes written since the disk was last set writing
-  std::string window_;       // the source's bytes from windowStart_
+  std::string window_;        // the source's bytes from windowStart_
   int64_t windowStart_ = 0;
   const std::string_view lineEnd_;
   const RemovedLineParts removed_;  // what a removed line's comment is made of

@@ -26,7 +26,9 @@ class LineRules {
   LineRules(TextFormat format, ScanState& state, EditList* edits)
       : format_(format), state_(state), edits_(edits) {}
 
-  uint32_t unit(const unsigned char* line, size_t index) const { return U::at(line + index * kSize); }
+  uint32_t unit(const unsigned char* line, size_t index) const {
+    return U::at(line + index * kSize);
+  }
 
   // One line, without its line end: n bytes at line, which start at offset in
   // the file.
@@ -69,8 +71,7 @@ class LineRules {
     size_t length = digits.end - at - 10;
     if (length <= kMaxNumberDigits && spellsExactly(units, at, "_Procedure"))
       holdForCredit(digits.value, static_cast<uint32_t>(length));
-    else
-      creditReference(state_, labelFor(units, at + 10, digits, units + at * kSize));
+    else creditReference(state_, labelFor(units, at + 10, digits, units + at * kSize));
   }
 
   void creditPending() {
@@ -179,7 +180,8 @@ class LineRules {
       return indexForNumber(state_.table, digits.value, static_cast<uint32_t>(length));
     key_.clear();
     if (prefix) {
-      for (size_t i = 0; i < 10; ++i) key_.push_back(static_cast<char16_t>(U::at(prefix + i * kSize)));
+      for (size_t i = 0; i < 10; ++i)
+        key_.push_back(static_cast<char16_t>(U::at(prefix + i * kSize)));
     } else {
       key_ = u"_Procedure";
     }

@@ -26,11 +26,25 @@ bool packDigitKey(std::u16string_view key, uint64_t* value, uint32_t* digits) {
 
 // Whether digits decimal digits of value begin with a zero (more than one).
 bool hasLeadingZero(uint64_t value, uint32_t digits) {
-  static constexpr uint64_t kPowers[] = {
-      1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL, 10000000ULL, 100000000ULL,
-      1000000000ULL, 10000000000ULL, 100000000000ULL, 1000000000000ULL, 10000000000000ULL,
-      100000000000000ULL, 1000000000000000ULL, 10000000000000000ULL, 100000000000000000ULL,
-      1000000000000000000ULL};
+  static constexpr uint64_t kPowers[] = {1ULL,
+                                         10ULL,
+                                         100ULL,
+                                         1000ULL,
+                                         10000ULL,
+                                         100000ULL,
+                                         1000000ULL,
+                                         10000000ULL,
+                                         100000000ULL,
+                                         1000000000ULL,
+                                         10000000000ULL,
+                                         100000000000ULL,
+                                         1000000000000ULL,
+                                         10000000000000ULL,
+                                         100000000000000ULL,
+                                         1000000000000000ULL,
+                                         10000000000000000ULL,
+                                         100000000000000000ULL,
+                                         1000000000000000000ULL};
   return digits > 1 && value < kPowers[digits - 1];
 }
 
@@ -118,14 +132,13 @@ EntryIndex indexForNumber(ProcedureTable& table, uint64_t value, uint32_t digits
       value < std::max<uint64_t>(1 << 20, 8 * static_cast<uint64_t>(table.entries.size()))) {
     auto& byNumber = table.byNumber_;
     if (value >= byNumber.size())
-      byNumber.resize(std::max<size_t>(value + 1, 2 * byNumber.size()),
-                      ProcedureTable::kNoEntry);
+      byNumber.resize(std::max<size_t>(value + 1, 2 * byNumber.size()), ProcedureTable::kNoEntry);
     EntryIndex& entry = byNumber[value];
     if (entry == ProcedureTable::kNoEntry) {
       // Met before the array reached it, the number was hashed; it stays
       // the same entry.
-      const ProcedureTable::Slot& slot = table.slotFor(
-          {}, mix(value + digits), value, ProcedureTable::kDigitKey | digits);
+      const ProcedureTable::Slot& slot =
+          table.slotFor({}, mix(value + digits), value, ProcedureTable::kDigitKey | digits);
       entry = slot.entry != ProcedureTable::kNoEntry ? slot.entry : table.newEntry();
     }
     return entry;

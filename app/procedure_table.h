@@ -31,7 +31,6 @@ void addReference(ReferenceSet& refs, EntryIndex label);
 // Sorts, drops repeats and returns spare capacity.
 void foldReferences(ReferenceSet& refs);
 
-
 struct ProcedureEntry {
   int32_t used = 0;  // 1 once found reachable from the main code
   ReferenceSet refs;
@@ -43,7 +42,9 @@ struct ProcedureEntry {
 // meets entries in no order. Growing copies nothing.
 class EntryStore {
  public:
-  ProcedureEntry& operator[](size_t index) { return chunks_[index >> kChunkBits][index & kInChunk]; }
+  ProcedureEntry& operator[](size_t index) {
+    return chunks_[index >> kChunkBits][index & kInChunk];
+  }
   const ProcedureEntry& operator[](size_t index) const {
     return chunks_[index >> kChunkBits][index & kInChunk];
   }

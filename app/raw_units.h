@@ -117,8 +117,8 @@ struct Units {
 
 #if defined(ORRINVALE_AVX512)
   __attribute__((target("avx512bw"))) static void classifyWordsWide(const unsigned char* p,
-                                                                   size_t words,
-                                                                   UnitMasks* masks) {
+                                                                    size_t words,
+                                                                    UnitMasks* masks) {
     for (size_t word = 0; word < words; ++word) masks[word] = classifyWide(p + 64 * word * kSize);
   }
 
@@ -146,7 +146,7 @@ struct Units {
   }
   // One bit per unit of vector equal to unit.
   __attribute__((target("avx512bw"), always_inline)) static uint64_t equalBits(__m512i vector,
-                                                                              uint32_t unit) {
+                                                                               uint32_t unit) {
     if constexpr (kSize == 1) return _mm512_cmpeq_epi8_mask(vector, splatWide(unit));
     else return _mm512_cmpeq_epi16_mask(vector, splatWide(unit));
   }

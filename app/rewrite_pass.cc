@@ -13,8 +13,7 @@ void replaceContent(std::u16string_view fileName, TextFile* source, ReplaceStart
   RemovalCounts counts;
   bool written = false;
   switch (start) {
-    case ReplaceStart::ReadOnly:
-      return;  // the file stays as it is, without a word
+    case ReplaceStart::ReadOnly: return;  // the file stays as it is, without a word
     case ReplaceStart::Ready: {
       bool complete = false;
       try {
@@ -27,8 +26,7 @@ void replaceContent(std::u16string_view fileName, TextFile* source, ReplaceStart
       else abandonReplacement(&replacement);
       break;
     }
-    case ReplaceStart::Failed:
-      break;
+    case ReplaceStart::Failed: break;
   }
   if (!written) {
     printLine(u"File '" + std::u16string(fileName) + u"' could not be written.");

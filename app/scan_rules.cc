@@ -35,8 +35,7 @@ std::u16string_view labelKey(std::u16string_view labelLine) {
 }
 
 ScanState::ScanState(ProcedureTable& table)
-    : table(table),
-      labelPattern(createPattern(kLabelPattern, kCaseInsensitive)) {}
+    : table(table), labelPattern(createPattern(kLabelPattern, kCaseInsensitive)) {}
 
 void finishScan(ScanState& state) { switchContext(state, kMainCode); }
 

@@ -53,7 +53,10 @@ struct QuietOutput {
     dup2(sink, 1);
     close(sink);
   }
-  ~QuietOutput() { dup2(saved, 1); close(saved); }
+  ~QuietOutput() {
+    dup2(saved, 1);
+    close(saved);
+  }
   int saved;
 };
 
@@ -110,11 +113,21 @@ void BM_ScanLine(benchmark::State& state, const char16_t* line) {
   for (auto _ : state) scanScratchFile(table, state.range(0) != 0);
   state.SetItemsProcessed(state.iterations() * kLines);
 }
-BENCHMARK_CAPTURE(BM_ScanLine, code, u" mov rax, qword [rbp-8]")->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ScanLine, comment, u"; loop body")->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ScanLine, reference, u" call _Procedure1234")->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ScanLine, label, u"_Procedure1234:")->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ScanLine, macro_start, u"macro MP1234{")->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ScanLine, code, u" mov rax, qword [rbp-8]")
+    ->DenseRange(0, 1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ScanLine, comment, u"; loop body")
+    ->DenseRange(0, 1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ScanLine, reference, u" call _Procedure1234")
+    ->DenseRange(0, 1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ScanLine, label, u"_Procedure1234:")
+    ->DenseRange(0, 1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ScanLine, macro_start, u"macro MP1234{")
+    ->DenseRange(0, 1)
+    ->Unit(benchmark::kMillisecond);
 
 // One label that names block after block, each block with a reference of its
 // own: the set of that label grows with every block, and a block end must not
@@ -132,7 +145,9 @@ void BM_ScanOneLabelInManyBlocks(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * blocks);
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
 }
-BENCHMARK(BM_ScanOneLabelInManyBlocks)->ArgsProduct({{80000}, {0, 1}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScanOneLabelInManyBlocks)
+    ->ArgsProduct({{80000}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
 
 // A whole run over kLines lines of one kind after a main code that uses
 // _Procedure1, by the fast way (argument 0) or the reference way.
@@ -149,9 +164,15 @@ void BM_WholeRunLine(benchmark::State& state, const char16_t* line) {
   }
   state.SetItemsProcessed(state.iterations() * kLines);
 }
-BENCHMARK_CAPTURE(BM_WholeRunLine, code, u" mov rax, qword [rbp-8]")->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_WholeRunLine, kept_invocation, u"MP1")->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_WholeRunLine, removed_invocation, u"MP2")->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_WholeRunLine, code, u" mov rax, qword [rbp-8]")
+    ->DenseRange(0, 1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_WholeRunLine, kept_invocation, u"MP1")
+    ->DenseRange(0, 1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_WholeRunLine, removed_invocation, u"MP2")
+    ->DenseRange(0, 1)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_MarkChain(benchmark::State& state) {
   const int length = static_cast<int>(state.range(0));

@@ -15,8 +15,8 @@
 
 #include "app/block_scan.h"
 #include "app/driver.h"
-#include "tests/reference/reference_passes.h"
 #include "runtime/pattern.h"
+#include "tests/reference/reference_passes.h"
 
 namespace {
 

@@ -22,7 +22,8 @@ std::string redirectedLineBytes(std::u16string_view text);
 
 // Runs on the signal thread. For a closing console (hangup) it runs the end
 // routine; for every end signal (hangup, interrupt, termination, quit, alarm,
-// user signals) it removes the temporary files of a rewrite in progress. Returns false: the event is never handled, the process ends.
+// user signals) it removes the temporary files of a rewrite in progress. Returns false: the event
+// is never handled, the process ends.
 bool consoleCloseHandler(os::EndSignal event);
 
 #endif  // ORRINVALE_RUNTIME_CONSOLE_H_

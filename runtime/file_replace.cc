@@ -50,8 +50,8 @@ namespace {
 // the new file, and the original unchanged since it was opened.
 bool prepareCommit(Replacement* replacement) {
   TextFile* output = replacement->output;
-  if (!flushBuffer(output) ||
-      !os::copyMetadata(replacement->source->handle, output->handle) || !flushToDisk(output))
+  if (!flushBuffer(output) || !os::copyMetadata(replacement->source->handle, output->handle) ||
+      !flushToDisk(output))
     return false;
   // Named before the handle goes: an unnamed file is reachable through it alone.
   bool wasUnnamed = replacement->temporary.name.empty();

@@ -19,10 +19,10 @@ enum class ReplaceStart {
 };
 
 struct Replacement {
-  TextFile* source = nullptr;  // the file as read, held open until the rename
-  os::FileLocation target;           // where the real file lives
-  std::string prefix;                // how temporary files beside it start
-  os::TemporaryFile temporary;       // the new content until commit
+  TextFile* source = nullptr;   // the file as read, held open until the rename
+  os::FileLocation target;      // where the real file lives
+  std::string prefix;           // how temporary files beside it start
+  os::TemporaryFile temporary;  // the new content until commit
   TextFile* output = nullptr;
 };
 
@@ -31,8 +31,7 @@ struct Replacement {
 // a read-only attribute would; so does one that permissions, a read-only file
 // system or the immutable flag keep from being written. Leftover temporary
 // files of runs that were killed are removed here.
-ReplaceStart beginReplacement(std::u16string_view name, TextFile* source,
-                              Replacement* replacement);
+ReplaceStart beginReplacement(std::u16string_view name, TextFile* source, Replacement* replacement);
 
 // Puts the new content in place. False, with the original untouched and the
 // temporary file gone, if anything written to output failed or if the file

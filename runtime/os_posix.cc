@@ -107,8 +107,8 @@ bool readLinkAt(int directory, const std::string& name, std::string* target) {
 std::string temporarySuffix() {
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
-  return uniqueSuffix((static_cast<uint64_t>(getpid()) << 32) ^
-                      static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(now.tv_sec) << 20));
+  return uniqueSuffix((static_cast<uint64_t>(getpid()) << 32) ^ static_cast<uint64_t>(now.tv_nsec) ^
+                      (static_cast<uint64_t>(now.tv_sec) << 20));
 }
 
 bool takeLockNow(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0; }
@@ -175,9 +175,9 @@ int toSignalNumber(EndSignal signal) {
   return SIGTERM;
 }
 
-constexpr EndSignal kEndSignals[] = {EndSignal::Hangup, EndSignal::Interrupt,
-                                     EndSignal::Terminate, EndSignal::Quit,
-                                     EndSignal::Alarm, EndSignal::User1, EndSignal::User2};
+constexpr EndSignal kEndSignals[] = {EndSignal::Hangup, EndSignal::Interrupt, EndSignal::Terminate,
+                                     EndSignal::Quit,   EndSignal::Alarm,     EndSignal::User1,
+                                     EndSignal::User2};
 
 sigset_t endSignalSet() {
   sigset_t set;
@@ -294,8 +294,8 @@ bool copyRange(FileHandle from, int64_t offset, FileHandle to, int64_t n) {
     ssize_t put = copy_file_range(fdOf(from), &in, fdOf(to), nullptr,
                                   static_cast<size_t>(std::min<int64_t>(n, 1 << 30)), 0);
     if (put < 0 && errno == EINTR) continue;
-    if (put < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
-                    errno == EOPNOTSUPP || errno == EBADF))
+    if (put < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+                    errno == EBADF))
       break;
     if (put <= 0) return false;  // an error, or the file ended early
     offset += put;
@@ -324,8 +324,9 @@ int64_t seek(FileHandle file, int64_t offset, SeekFrom whence) {
     errno = EIO;
     return -1;
   }
-  int how = whence == SeekFrom::Start ? SEEK_SET
-            : whence == SeekFrom::Current ? SEEK_CUR : SEEK_END;
+  int how = whence == SeekFrom::Start     ? SEEK_SET
+            : whence == SeekFrom::Current ? SEEK_CUR
+                                          : SEEK_END;
   return lseek(fdOf(file), offset, how);
 }
 
@@ -402,7 +403,8 @@ bool stampAt(const FileLocation& location, FileStamp* stamp) {
 
 Access writeAccess(const FileLocation& location) {
   struct stat info;
-  if (fstatat(fdOf(location.directory), location.name.c_str(), &info, 0) != 0) return Access::Failed;
+  if (fstatat(fdOf(location.directory), location.name.c_str(), &info, 0) != 0)
+    return Access::Failed;
   if ((info.st_mode & 0222) == 0) return Access::Denied;
   int fd = openRegularAt(fdOf(location.directory), location.name.c_str(), O_WRONLY);
   if (fd >= 0) {
@@ -410,7 +412,10 @@ Access writeAccess(const FileLocation& location) {
     return Access::Allowed;
   }
   switch (errno) {
-    case EACCES: case EPERM: case EROFS: case ETXTBSY: return Access::Denied;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ETXTBSY: return Access::Denied;
     default: return Access::Failed;
   }
 }
@@ -452,11 +457,12 @@ bool nameTemporary(const FileLocation& location, const std::string& prefix,
   std::string self = "/proc/self/fd/" + std::to_string(temporary->handle.value);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string name = prefix + temporarySuffix();
-    int linked = linkat(AT_FDCWD, self.c_str(), fdOf(location.directory), name.c_str(),
-                        AT_SYMLINK_FOLLOW);
+    int linked =
+        linkat(AT_FDCWD, self.c_str(), fdOf(location.directory), name.c_str(), AT_SYMLINK_FOLLOW);
     // Without /proc, a privileged process can link the handle itself.
     if (linked != 0 && errno == ENOENT)
-      linked = linkat(fdOf(temporary->handle), "", fdOf(location.directory), name.c_str(), AT_EMPTY_PATH);
+      linked = linkat(fdOf(temporary->handle), "", fdOf(location.directory), name.c_str(),
+                      AT_EMPTY_PATH);
     if (linked != 0 && errno == EEXIST) continue;
     if (linked != 0) return false;
     temporary->name = name;
@@ -526,8 +532,7 @@ bool copyMetadata(FileHandle source, FileHandle destination) {
   // The new file inherited the directory's default list, if any; where the
   // old file's list is not in its place, the mode bits alone say who may do
   // what.
-  if (!aclCopied && fremovexattr(to, kAccessAcl) != 0 && errno != ENODATA &&
-      errno != ENOTSUP)
+  if (!aclCopied && fremovexattr(to, kAccessAcl) != 0 && errno != ENODATA && errno != ENOTSUP)
     return false;
 #endif
   // A set-id bit means "run as this owner" or "as this group": where the new
@@ -542,7 +547,8 @@ bool copyMetadata(FileHandle source, FileHandle destination) {
 
 bool replaceWith(const FileLocation& location, const std::string& name, FileHandle*) {
   if (injectedFailure()) return false;
-  if (renameat(fdOf(location.directory), name.c_str(), fdOf(location.directory), location.name.c_str()) != 0)
+  if (renameat(fdOf(location.directory), name.c_str(), fdOf(location.directory),
+               location.name.c_str()) != 0)
     return false;
   // The new name lives in the directory; without this a crash may bring back
   // the old one. Some file systems refuse to sync a directory: no harm then.

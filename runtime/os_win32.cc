@@ -77,8 +77,8 @@ bool stampOfHandle(HANDLE handle, FileStamp* stamp) {
     return false;
   stamp->device = info.dwVolumeSerialNumber;
   stamp->inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  stamp->size = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) |
-                                     info.nFileSizeLow);
+  stamp->size =
+      static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
   splitTime(static_cast<uint64_t>(times.LastWriteTime.QuadPart), &stamp->modifiedSeconds,
             &stamp->modifiedNanoseconds);
   splitTime(static_cast<uint64_t>(times.ChangeTime.QuadPart), &stamp->changedSeconds,
@@ -90,8 +90,8 @@ bool stampOfHandle(HANDLE handle, FileStamp* stamp) {
 HANDLE openToLookAt(const std::wstring& path, bool followLinks) {
   DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
   return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                     OPEN_EXISTING, flags, nullptr);
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     flags, nullptr);
 }
 
 // A directory handle names one of these paths, each ending in a backslash.
@@ -144,9 +144,9 @@ bool copyAccessList(HANDLE source, HANDLE destination) {
   SECURITY_INFORMATION inheritance = (control & SE_DACL_PROTECTED)
                                          ? PROTECTED_DACL_SECURITY_INFORMATION
                                          : UNPROTECTED_DACL_SECURITY_INFORMATION;
-  DWORD result = SetSecurityInfo(destination, SE_FILE_OBJECT,
-                                 DACL_SECURITY_INFORMATION | inheritance, nullptr, nullptr, list,
-                                 nullptr);
+  DWORD result =
+      SetSecurityInfo(destination, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | inheritance, nullptr,
+                      nullptr, list, nullptr);
   LocalFree(descriptor);
   return result == ERROR_SUCCESS;
 }
@@ -216,9 +216,9 @@ FileHandle openExistingForReading(const std::string& path) {
 
 FileHandle createOrTruncate(const std::string& path) {
   std::wstring wide = longPath(path);
-  HANDLE handle = keepDiskFile(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                           FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+  HANDLE handle =
+      keepDiskFile(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (handle == INVALID_HANDLE_VALUE) {
     // Write access alone, keeping the file's attributes.
     handle = keepDiskFile(CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
@@ -294,8 +294,9 @@ int64_t seek(FileHandle file, int64_t offset, SeekFrom whence) {
     SetLastError(ERROR_READ_FAULT);
     return -1;
   }
-  DWORD how = whence == SeekFrom::Start ? FILE_BEGIN
-              : whence == SeekFrom::Current ? FILE_CURRENT : FILE_END;
+  DWORD how = whence == SeekFrom::Start     ? FILE_BEGIN
+              : whence == SeekFrom::Current ? FILE_CURRENT
+                                            : FILE_END;
   LARGE_INTEGER distance, position;
   distance.QuadPart = offset;
   if (!SetFilePointerEx(win(file), distance, &position, how)) return -1;
@@ -359,8 +360,8 @@ bool locate(const std::string& path, FileLocation* location) {
   int bytes = WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), nullptr,
                                   0, nullptr, nullptr);
   location->name.assign(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()),
-                      location->name.data(), bytes, nullptr, nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), location->name.data(),
+                      bytes, nullptr, nullptr);
   std::lock_guard<std::mutex> lock(g_directoriesLock);
   auto& paths = directories();
   paths.push_back(final.substr(0, slash + 1));
@@ -403,8 +404,8 @@ bool createTemporary(const FileLocation& location, const std::string& prefix,
     // Its own access control list is set from the original's before commit.
     HANDLE handle = CreateFileW(pathIn(location.directory, name).c_str(),
                                 GENERIC_READ | GENERIC_WRITE | READ_CONTROL | WRITE_DAC,
-                                FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
     if (handle == INVALID_HANDLE_VALUE) return false;
     temporary->handle = fileOf(handle);
@@ -499,8 +500,8 @@ bool encodeAnsiCodePage(std::u16string_view text, std::string* out) {
   if (text.empty()) return true;
   if (text.size() > INT_MAX) return false;
   const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
-  int n = WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), nullptr, 0,
-                              nullptr, nullptr);
+  int n = WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), nullptr, 0, nullptr,
+                              nullptr);
   if (n <= 0) return false;
   size_t start = out->size();
   out->resize(start + static_cast<size_t>(n));

@@ -129,8 +129,7 @@ int32_t extractMatches(Pattern pattern, std::u16string_view subject,
       // step one whole character past it.
       if (matchEnd == start)
         start += start < utf8.size() ? sequenceLength(static_cast<unsigned char>(utf8[start])) : 1;
-      else
-        start = matchEnd;
+      else start = matchEnd;
     }
   } catch (const std::bad_alloc&) {
     // Out of memory: the array holds whole matches, but maybe not all.

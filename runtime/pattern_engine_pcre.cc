@@ -48,8 +48,8 @@ Search find(const Code* code, std::string_view subject, size_t start, size_t* ma
   int length = static_cast<int>(subject.size());
   if (start > subject.size()) return Search::NoMatch;
   int offsets[3];
-  int result = pcre_exec(code->compiled, code->study, subject.data(), length, static_cast<int>(start),
-                         PCRE_NO_UTF8_CHECK, offsets, 3);
+  int result = pcre_exec(code->compiled, code->study, subject.data(), length,
+                         static_cast<int>(start), PCRE_NO_UTF8_CHECK, offsets, 3);
   if (result == PCRE_ERROR_NOMATCH) return Search::NoMatch;
   if (result < 0) return Search::Failed;
   *matchStart = static_cast<size_t>(offsets[0]);

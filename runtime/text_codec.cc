@@ -14,11 +14,13 @@ constexpr char16_t kReplacement = 0xFFFD;
 // Windows-1252 row 0x80-0x9F. The five bytes that the code page leaves
 // unassigned map to the C1 controls of the same value so that every byte
 // survives a read and a write.
+// clang-format off
 constexpr char16_t kWindows1252High[32] = {
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+// clang-format on
 
 bool isHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool isLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
@@ -181,6 +183,7 @@ void decodeUtf8(std::string_view bytes, std::u16string* out) {
     // overlong forms, surrogates and values above U+10FFFF.
     int length = 0;
     unsigned char low = 0x80, high = 0xBF;
+    // clang-format off
     if (lead >= 0xC2 && lead <= 0xDF) length = 2;
     else if (lead == 0xE0) { length = 3; low = 0xA0; }
     else if (lead == 0xED) { length = 3; high = 0x9F; }
@@ -188,6 +191,7 @@ void decodeUtf8(std::string_view bytes, std::u16string* out) {
     else if (lead == 0xF0) { length = 4; low = 0x90; }
     else if (lead >= 0xF1 && lead <= 0xF3) length = 4;
     else if (lead == 0xF4) { length = 4; high = 0x8F; }
+    // clang-format on
     if (length == 0) {
       out->push_back(kReplacement);
       ++i;
@@ -274,15 +278,11 @@ void encodeText(TextFormat format, std::u16string_view text, std::string* out) {
       return;
     case TextFormat::Utf32Le:
     case TextFormat::Utf32Be:
-      forEachCodePoint(text, [&](char32_t code) {
-        appendUnit(code, 4, isBigEndian(format), out);
-      });
+      forEachCodePoint(text, [&](char32_t code) { appendUnit(code, 4, isBigEndian(format), out); });
       return;
     default:
       if (os::encodeAnsiCodePage(text, out)) return;
-      forEachCodePoint(text, [out](char32_t code) {
-        out->push_back(encodeWindows1252Char(code));
-      });
+      forEachCodePoint(text, [out](char32_t code) { out->push_back(encodeWindows1252Char(code)); });
       return;
   }
 }

@@ -159,8 +159,7 @@ void bufferedWrite(TextFile* file, const void* source, int64_t n) {
 // Unreads the last k bytes taken.
 void giveBack(TextFile* file, int64_t k) {
   if (k <= 0) return;
-  if (file->buffer && file->mode == FileMode::Reading &&
-      k <= file->filled - file->remaining) {
+  if (file->buffer && file->mode == FileMode::Reading && k <= file->filled - file->remaining) {
     file->remaining += static_cast<int32_t>(k);
   } else {
     seekTo(file, position(file) - k);
@@ -175,9 +174,7 @@ uint32_t unitValue(const unsigned char* bytes) {
   return value;
 }
 
-bool endsLine(uint32_t unit) {
-  return unit == 0 || unit == kLineFeed || unit == kCarriageReturn;
-}
+bool endsLine(uint32_t unit) { return unit == 0 || unit == kLineFeed || unit == kCarriageReturn; }
 
 // Offset of the first unit in p[0..n) that ends a line (0, LF or CR), or n.
 template <int kSize, bool kBigEndian>
@@ -197,10 +194,11 @@ int32_t findLineEnd(const unsigned char* p, int32_t n) {
     const __m128i zeros = _mm_setzero_si128();
     for (; i + 16 <= n; i += 16) {
       __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-      __m128i hits = _mm_or_si128(_mm_cmpeq_epi8(bytes, zeros),
-                                  _mm_or_si128(_mm_cmpeq_epi8(bytes, lineFeeds),
-                                               _mm_cmpeq_epi8(bytes, returns)));
-      if (int mask = _mm_movemask_epi8(hits)) return i + std::countr_zero(static_cast<unsigned>(mask));
+      __m128i hits = _mm_or_si128(
+          _mm_cmpeq_epi8(bytes, zeros),
+          _mm_or_si128(_mm_cmpeq_epi8(bytes, lineFeeds), _mm_cmpeq_epi8(bytes, returns)));
+      if (int mask = _mm_movemask_epi8(hits))
+        return i + std::countr_zero(static_cast<unsigned>(mask));
     }
 #endif
     if constexpr (std::endian::native == std::endian::little) {
@@ -286,7 +284,6 @@ std::string_view collectLine(TextFile* file, TextFormat format) {
     default: return collectLine<1, false>(file);
   }
 }
-
 
 }  // namespace
 

@@ -94,8 +94,9 @@ std::string consoleBytes(const std::vector<std::string>& lines) {
 std::vector<std::string> creditLines() {
   const std::string library = pattern_engine::libraryName();
   return {"Orrinvale uses:",
-          library + ", the Perl Compatible Regular Expressions library by Philip Hazel, "
-                    "copyright University of Cambridge, England",
+          library +
+              ", the Perl Compatible Regular Expressions library by Philip Hazel, "
+              "copyright University of Cambridge, England",
           "For " + library + " license see pcre_license.txt", ""};
 }
 

@@ -28,7 +28,7 @@ std::vector<std::string> listDirectory(const std::string& path);
 // Runs the orrinvale binary in directory (any depth) with arguments; stdout is captured
 // (redirected, so in UTF-16LE).
 struct RunResult {
-  int exitStatus = -1;   // exit code, or -1 when ended by a signal
+  int exitStatus = -1;  // exit code, or -1 when ended by a signal
   int signal = 0;
   std::string output;
 };
@@ -38,7 +38,7 @@ struct ChildLimits {
   long addressSpace = 0;  // bytes
   long fileSize = 0;      // bytes
   long openFiles = 0;
-  long stack = 0;         // bytes
+  long stack = 0;  // bytes
   long processes = 0;
   int user = -1;
 };

@@ -76,4 +76,3 @@ RunResult runTool(const std::string& directory, const std::vector<std::string>& 
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
 }
-

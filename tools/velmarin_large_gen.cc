@@ -11,9 +11,9 @@
 // mixed (the three in turn). About one procedure per 5,400 bytes, so 1 GiB
 // holds some 200,000, unless --procedures says how many; --invocations=N
 // gives the main code N invocation lines instead of one per procedure.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -24,11 +24,21 @@ namespace {
 constexpr long kBytesPerProcedure = 5400;
 
 const char* const kFiller[] = {
-    " mov rax, qword [rbp-8]",   " add rax, rbx",        " push rcx",
-    " pop rcx",                  " cmp eax, 0",          " jne .next",
-    " mov dword [rsp+16], eax",  " xor edx, edx",        " lea rdi, [StringTable+24]",
-    " movsd xmm0, [rbp-16]",     " sub rsp, 32",         " add rsp, 32",
-    "; Velmarin: loop body",     " imul rax, rcx",       ".next:",
+    " mov rax, qword [rbp-8]",
+    " add rax, rbx",
+    " push rcx",
+    " pop rcx",
+    " cmp eax, 0",
+    " jne .next",
+    " mov dword [rsp+16], eax",
+    " xor edx, edx",
+    " lea rdi, [StringTable+24]",
+    " movsd xmm0, [rbp-16]",
+    " sub rsp, 32",
+    " add rsp, 32",
+    "; Velmarin: loop body",
+    " imul rax, rcx",
+    ".next:",
 };
 
 class Writer {
@@ -39,12 +49,13 @@ class Writer {
   void byteOrderMark() { unit(0xFEFF); }
   void line(const std::string& text) {
     for (char c : text) unit(static_cast<unsigned char>(c));
-    std::string_view end = lineEnds_ == "lf"   ? "\n"
-                           : lineEnds_ == "cr" ? "\r"
-                           : lineEnds_ == "mixed" ? std::string_view("\r\n\n\r").substr(
-                                                        lines_ % 3 == 0 ? 0 : lines_ % 3 + 1,
-                                                        lines_ % 3 == 0 ? 2 : 1)
-                                                  : "\r\n";
+    std::string_view end =
+        lineEnds_ == "lf"   ? "\n"
+        : lineEnds_ == "cr" ? "\r"
+        : lineEnds_ == "mixed"
+            ? std::string_view("\r\n\n\r")
+                  .substr(lines_ % 3 == 0 ? 0 : lines_ % 3 + 1, lines_ % 3 == 0 ? 2 : 1)
+            : "\r\n";
     for (char c : end) unit(static_cast<unsigned char>(c));
     ++lines_;
     if (buffer_.size() > (1 << 20)) flush();
@@ -95,8 +106,10 @@ int main(int argc, char** argv) {
     std::string_view option = argv[i];
     if (option.starts_with("--format=")) format = option.substr(9);
     else if (option.starts_with("--line-ends=")) lineEnds = option.substr(12);
-    else if (option.starts_with("--procedures=")) procedures = std::strtol(argv[i] + 13, nullptr, 10);
-    else if (option.starts_with("--invocations=")) invocations = std::strtol(argv[i] + 14, nullptr, 10);
+    else if (option.starts_with("--procedures="))
+      procedures = std::strtol(argv[i] + 13, nullptr, 10);
+    else if (option.starts_with("--invocations="))
+      invocations = std::strtol(argv[i] + 14, nullptr, 10);
   }
   int unitSize = format.starts_with("utf16") ? 2 : format.starts_with("utf32") ? 4 : 1;
   bool bigEndian = format.ends_with("be");

@@ -43,11 +43,11 @@ class BlockScanTest : public testing::Test {
   // megabytes are no message.
   static testing::AssertionResult sameBytes(const std::string& got, const std::string& wanted) {
     if (got == wanted) return testing::AssertionSuccess();
-    size_t at = std::mismatch(got.begin(), got.end(), wanted.begin(), wanted.end()).first -
-                got.begin();
+    size_t at =
+        std::mismatch(got.begin(), got.end(), wanted.begin(), wanted.end()).first - got.begin();
     return testing::AssertionFailure()
-           << "sizes " << got.size() << " and " << wanted.size() << ", first difference at "
-           << at << ": " << testing::PrintToString(got.substr(at, 40)) << " instead of "
+           << "sizes " << got.size() << " and " << wanted.size() << ", first difference at " << at
+           << ": " << testing::PrintToString(got.substr(at, 40)) << " instead of "
            << testing::PrintToString(wanted.substr(at, 40));
   }
 
@@ -57,14 +57,45 @@ class BlockScanTest : public testing::Test {
 // Pieces that the rules care about, near misses, and characters whose case
 // folding might trip a careless matcher (long s, Kelvin sign, dotted I).
 const std::u16string kPieces[] = {
-    u"_Procedure", u"_PROCEDURE", u"_procedur", u"_Pr\u00F6cedure", u"_Proc\u0435dure",
-    u"MP",         u"mp",         u"Mp",        u"M",              u"P",
-    u"macro MP",   u"macro mp",   u"}",         u";",              u":",
-    u"::",         u" ",          u"  ",        u"\t",             u"0",
-    u"12",         u"007",        u"9",         u"x",              u"_",
-    u"\u017F",     u"\u212A",     u"\u0130",    u"\u00E9",         u"\U0001F600",
-    std::u16string(1, 0xD800),    u"call ",     u"dq ",            u"[",
-    u"ma",         u"a",          u"p",         u"\u2028",         u"\u0085",
+    u"_Procedure",
+    u"_PROCEDURE",
+    u"_procedur",
+    u"_Pr\u00F6cedure",
+    u"_Proc\u0435dure",
+    u"MP",
+    u"mp",
+    u"Mp",
+    u"M",
+    u"P",
+    u"macro MP",
+    u"macro mp",
+    u"}",
+    u";",
+    u":",
+    u"::",
+    u" ",
+    u"  ",
+    u"\t",
+    u"0",
+    u"12",
+    u"007",
+    u"9",
+    u"x",
+    u"_",
+    u"\u017F",
+    u"\u212A",
+    u"\u0130",
+    u"\u00E9",
+    u"\U0001F600",
+    std::u16string(1, 0xD800),
+    u"call ",
+    u"dq ",
+    u"[",
+    u"ma",
+    u"a",
+    u"p",
+    u"\u2028",
+    u"\u0085",
 };
 
 std::u16string randomLine(std::mt19937& random) {
@@ -160,7 +191,8 @@ TEST_F(BlockScanTest, LinesAcrossBlockBoundaries) {
     const size_t unit = unitSize(format);
     const size_t boundary = byteOrderMark(format).size() + (size_t{1} << 20);
     for (const std::u16string& construct : constructs) {
-      for (size_t split = 0; split <= construct.size(); split += std::max<size_t>(1, construct.size() / 5)) {
+      for (size_t split = 0; split <= construct.size();
+           split += std::max<size_t>(1, construct.size() / 5)) {
         // Fill up to where the boundary falls split units into the construct.
         std::u16string text = head;
         size_t wanted = (boundary - byteOrderMark(format).size()) / unit - split;
@@ -266,8 +298,8 @@ TEST_F(BlockScanTest, AFailedWriteInTheBackgroundCopyKeepsTheFile) {
   while (original.size() < (size_t{12} << 20)) original += " mov rax, qword [rbp-8]\r\n";
   original += "MP1\r\nMP2\r\n";
   const std::string path = dir.file("Velmarin.asm");
-  const std::string failed = consoleBytes({"Found 1 procedure macros.",
-                                           "File '" + path + "' could not be written."});
+  const std::string failed =
+      consoleBytes({"Found 1 procedure macros.", "File '" + path + "' could not be written."});
   for (int failing = 1;; ++failing) {
     writeBytes(path, original);
     ProcedureTable table;

@@ -95,9 +95,9 @@ TEST(Driver, DirectoryThatRefusesNewFilesLeavesTheFileAndSaysSo) {
   if (child == 0) {
     if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
     RunResult result = runTool(dir.path);
-    bool told = result.output == consoleBytes(withCredits(
-                                     {"Found 3 procedure macros.",
-                                      "File 'Velmarin.asm' could not be written."}));
+    bool told =
+        result.output == consoleBytes(withCredits({"Found 3 procedure macros.",
+                                                   "File 'Velmarin.asm' could not be written."}));
     _exit(result.exitStatus == 0 && told ? 0 : 1);
   }
   int status = 0;

@@ -17,9 +17,9 @@ TEST(Driver, NormalRunPrintsSixLinesAndIgnoresArguments) {
     writeBytes(dir.file("Velmarin.asm"), kProgram);
     RunResult result = runTool(dir.path, args);
     EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.output, consoleBytes(withCredits(
-                                 {"Found 3 procedure macros.",
-                                  "Removed 1 out of 3 used procedure macros."})));
+    EXPECT_EQ(result.output,
+              consoleBytes(withCredits(
+                  {"Found 3 procedure macros.", "Removed 1 out of 3 used procedure macros."})));
     EXPECT_EQ(readBytes(dir.file("Velmarin.asm")), kRewritten);
   }
 }

@@ -15,8 +15,7 @@ TEST(HostileInput, RunningOutOfMemoryLeavesTheFileAlone) {
   writeBytes(dir.file("Velmarin.asm"), text);
   RunResult result = runTool(dir.path, {}, {.addressSpace = 160L << 20});
   EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_EQ(result.output,
-            consoleBytes(withCredits({"File 'Velmarin.asm' could not be read."})));
+  EXPECT_EQ(result.output, consoleBytes(withCredits({"File 'Velmarin.asm' could not be read."})));
   EXPECT_EQ(readBytes(dir.file("Velmarin.asm")), text);
 }
 #endif
@@ -34,8 +33,9 @@ TEST(HostileInput, FullDiskKeepsTheOldFile) {
   std::string after = readBytes(mountPoint + "/Velmarin.asm");
   std::vector<std::string> left = listDirectory(mountPoint);
   umount(mountPoint.c_str());
-  EXPECT_EQ(result.output, consoleBytes(withCredits({"Found 0 procedure macros.",
-                                                     "File 'Velmarin.asm' could not be written."})));
+  EXPECT_EQ(result.output,
+            consoleBytes(withCredits(
+                {"Found 0 procedure macros.", "File 'Velmarin.asm' could not be written."})));
   EXPECT_EQ(after, text);
   EXPECT_EQ(left, std::vector<std::string>{"Velmarin.asm"});
 }

@@ -31,14 +31,17 @@ TEST(HostileInput, DigitRunsOfAnyLengthUnderASmallStack) {
     ScratchDir dir;
     const std::string n(digits, '9');
     const std::string program =
-        "macro MP" + n + "{\r\n_Procedure" + n + ":\r\n call _Procedure5\r\n}\r\n"
+        "macro MP" + n + "{\r\n_Procedure" + n +
+        ":\r\n call _Procedure5\r\n}\r\n"
         "macro MP5{\r\n_Procedure5:\r\n}\r\nmacro MP6{\r\n_Procedure6:\r\n}\r\n"
-        "dq _Procedure" + n + ", _Procedure6\r\n";
+        "dq _Procedure" +
+        n + ", _Procedure6\r\n";
     writeBytes(dir.file("Velmarin.asm"), program + "MP" + n + "\r\nMP5\r\nMP6\r\nMP7\r\n");
     RunResult result = runTool(dir.path, {}, {.stack = 256 << 10});
     EXPECT_EQ(result.exitStatus, 0) << digits;
-    EXPECT_EQ(result.output, consoleBytes(withCredits({"Found 3 procedure macros.",
-                                                       "Removed 1 out of 4 used procedure macros."})))
+    EXPECT_EQ(result.output,
+              consoleBytes(withCredits(
+                  {"Found 3 procedure macros.", "Removed 1 out of 4 used procedure macros."})))
         << digits;
     EXPECT_EQ(readBytes(dir.file("Velmarin.asm")),
               program + "MP" + n + "\r\nMP5\r\nMP6\r\n; MP7; AUTOMATICALLY REMOVED\r\n")

@@ -43,8 +43,7 @@ Reference referenceRun(const std::string& program) {
 
 // A moment somewhere in a run of the given length, or just after it; or,
 // with a smaller share, within that first share of the run.
-Clock::duration randomMoment(std::mt19937& random, Clock::duration runTime,
-                             double share = 1.1) {
+Clock::duration randomMoment(std::mt19937& random, Clock::duration runTime, double share = 1.1) {
   return std::chrono::duration_cast<Clock::duration>(
       runTime * std::uniform_real_distribution<double>(0.0, share)(random));
 }
@@ -167,7 +166,8 @@ TEST(Interference, TwoRunsOnOneFileTakeTurns) {
     EXPECT_EQ(result.exitStatus, 0);
     for (const char* summary : {"Removed 7999 out of 8000 used procedure macros.",
                                 "Removed 0 out of 1 used procedure macros."})
-      if (result.output == consoleBytes(withCredits({found, summary}))) summaries.push_back(summary);
+      if (result.output == consoleBytes(withCredits({found, summary})))
+        summaries.push_back(summary);
   }
   std::sort(summaries.begin(), summaries.end());
   EXPECT_EQ(summaries, (Names{"Removed 0 out of 1 used procedure macros.",
@@ -186,8 +186,9 @@ TEST(Interference, AFileSizeLimitIsAFailedWrite) {
   writeBytes(dir.file("Velmarin.asm"), program);
   RunResult result = runTool(dir.path, {}, {.fileSize = 100000});
   EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_EQ(result.output, consoleBytes(withCredits({"Found 2 procedure macros.",
-                                                     "File 'Velmarin.asm' could not be written."})));
+  EXPECT_EQ(result.output,
+            consoleBytes(withCredits(
+                {"Found 2 procedure macros.", "File 'Velmarin.asm' could not be written."})));
   EXPECT_EQ(readBytes(dir.file("Velmarin.asm")), program);
   EXPECT_EQ(listDirectory(dir.path), Names{"Velmarin.asm"});
 }
@@ -196,10 +197,10 @@ TEST(Interference, AFileSizeLimitIsAFailedWrite) {
 // the handles run out.
 TEST(Interference, RunningOutOfHandlesIsReported) {
   const std::string program = kSmallProgram + "MP2\r\n";
-  const std::string written = consoleBytes(withCredits(
-      {"Found 2 procedure macros.", "Removed 1 out of 1 used procedure macros."}));
-  const std::string failed = consoleBytes(withCredits(
-      {"Found 2 procedure macros.", "File 'Velmarin.asm' could not be written."}));
+  const std::string written = consoleBytes(
+      withCredits({"Found 2 procedure macros.", "Removed 1 out of 1 used procedure macros."}));
+  const std::string failed = consoleBytes(
+      withCredits({"Found 2 procedure macros.", "File 'Velmarin.asm' could not be written."}));
   int failures = 0;
   for (long handles = 4; handles <= 10; ++handles) {
     ScratchDir dir;
@@ -224,12 +225,14 @@ TEST(Interference, WorkingDirectoryDeeperThanPathMax) {
   for (int i = 1; i < depth; ++i) relative += "/" + step;
   // The shell goes there one step at a time: the whole path is too long for
   // the system to take at once.
-  const std::string walk = "cd '" + dir.path + "' && for d in $(echo '" + relative +
-                           "' | tr '/' ' '); do mkdir -p \"$d\" && cd -P \"$d\" || exit 1; done && ";
+  const std::string walk =
+      "cd '" + dir.path + "' && for d in $(echo '" + relative +
+      "' | tr '/' ' '); do mkdir -p \"$d\" && cd -P \"$d\" || exit 1; done && ";
   ASSERT_EQ(system((walk + "printf 'call _Procedure1\\nMP1\\nMP2\\n' > Velmarin.asm").c_str()), 0);
   RunResult result = runTool(dir.path + "/" + relative);
-  EXPECT_EQ(result.output, consoleBytes(withCredits({"Found 0 procedure macros.",
-                                                     "Removed 1 out of 2 used procedure macros."})));
+  EXPECT_EQ(result.output,
+            consoleBytes(withCredits(
+                {"Found 0 procedure macros.", "Removed 1 out of 2 used procedure macros."})));
   EXPECT_EQ(system((walk + "printf 'call _Procedure1\\r\\nMP1\\r\\n; MP2; AUTOMATICALLY "
                            "REMOVED\\r\\n' | cmp -s - Velmarin.asm && ls -A | wc -l | grep -qx 1")
                        .c_str()),

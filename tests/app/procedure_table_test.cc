@@ -19,10 +19,19 @@ TEST(ProcedureTable, AccessCreatesMissingEntriesAndKeysCompareExactly) {
 TEST(ProcedureTable, DigitKeysKeepTheirExactSpelling) {
   ProcedureTable table;
   const std::u16string keys[] = {
-      u"_Procedure12", u"_Procedure012", u"_Procedure0", u"_Procedure00", u"_PROCEDURE12",
+      u"_Procedure12",
+      u"_Procedure012",
+      u"_Procedure0",
+      u"_Procedure00",
+      u"_PROCEDURE12",
       u"_Procedure1234567890123456789",  // 19 digits: the most held as a number
-      u"_Procedure12345678901234567890", u"_Procedure18446744073709551615",
-      u"_Procedure99999999999999999999", u"_Procedure", u"_Procedure12:", u"1", u""};
+      u"_Procedure12345678901234567890",
+      u"_Procedure18446744073709551615",
+      u"_Procedure99999999999999999999",
+      u"_Procedure",
+      u"_Procedure12:",
+      u"1",
+      u""};
   for (size_t i = 0; i < std::size(keys); ++i) {
     EXPECT_EQ(indexFor(table, keys[i]), i + 1);
     entryFor(table, keys[i]).used = static_cast<int32_t>(i);

@@ -7,8 +7,8 @@
 #include "app/driver.h"
 #include "runtime/os.h"
 #include "runtime/pattern.h"
-#include "runtime/text_file.h"
 #include "runtime/text_codec.h"
+#include "runtime/text_file.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -35,8 +35,8 @@ class RewritePassTest : public testing::TestWithParam<PassWay> {
   }
 
   std::string summary(int removed, int total) {
-    return consoleBytes({"Removed " + std::to_string(removed) + " out of " +
-                         std::to_string(total) + " used procedure macros."});
+    return consoleBytes({"Removed " + std::to_string(removed) + " out of " + std::to_string(total) +
+                         " used procedure macros."});
   }
 
   ScratchDir dir;
@@ -52,34 +52,32 @@ const std::string kProgram =
     "call _Procedure7\r\n";
 
 TEST_P(RewritePassTest, InvocationLinesOfUnusedProceduresBecomeComments) {
-  EXPECT_EQ(run(kProgram +
-                "MP12\r\n"
-                "  MP12  \r\n"
-                "MP12 ; comment\r\n"
-                "mp012\r\n"
-                "\tMP12\r\n"
-                "MPX\r\n"
-                "MP\r\n"
-                "  MP7  \r\n"
-                "mp7:x\r\n"
-                "MP9\r\n"     // defined nowhere, reached through _Procedure7
-                "MP10\r\n"    // defined nowhere, reached by nobody
-                "   \r\n"),
+  EXPECT_EQ(run(kProgram + "MP12\r\n"
+                           "  MP12  \r\n"
+                           "MP12 ; comment\r\n"
+                           "mp012\r\n"
+                           "\tMP12\r\n"
+                           "MPX\r\n"
+                           "MP\r\n"
+                           "  MP7  \r\n"
+                           "mp7:x\r\n"
+                           "MP9\r\n"   // defined nowhere, reached through _Procedure7
+                           "MP10\r\n"  // defined nowhere, reached by nobody
+                           "   \r\n"),
             summary(5, 8));
-  EXPECT_EQ(readBytes(path()),
-            kProgram +
-                "; MP12; AUTOMATICALLY REMOVED\r\n"
-                "; MP12; AUTOMATICALLY REMOVED\r\n"
-                "; MP12 ; comment; AUTOMATICALLY REMOVED\r\n"
-                "; mp012; AUTOMATICALLY REMOVED\r\n"
-                "\tMP12\r\n"
-                "MPX\r\n"
-                "MP\r\n"
-                "  MP7  \r\n"
-                "mp7:x\r\n"
-                "MP9\r\n"
-                "; MP10; AUTOMATICALLY REMOVED\r\n"
-                "   \r\n");
+  EXPECT_EQ(readBytes(path()), kProgram +
+                                   "; MP12; AUTOMATICALLY REMOVED\r\n"
+                                   "; MP12; AUTOMATICALLY REMOVED\r\n"
+                                   "; MP12 ; comment; AUTOMATICALLY REMOVED\r\n"
+                                   "; mp012; AUTOMATICALLY REMOVED\r\n"
+                                   "\tMP12\r\n"
+                                   "MPX\r\n"
+                                   "MP\r\n"
+                                   "  MP7  \r\n"
+                                   "mp7:x\r\n"
+                                   "MP9\r\n"
+                                   "; MP10; AUTOMATICALLY REMOVED\r\n"
+                                   "   \r\n");
   // Its own output is stable: replaced lines are comments now.
   std::string once = readBytes(path());
   EXPECT_EQ(runOnFile(), summary(0, 3));
@@ -132,7 +130,8 @@ TEST_P(RewritePassTest, EveryByteOutsideTheEditsStaysAsItWas) {
   const Case cases[] = {
       // Malformed UTF-8 in a kept line and in a removed one; LF and CR alone; a NUL.
       {"\xEF\xBB\xBF; \xE2\x82 \xC0\xAF\nMP2 \xFF\xFE\x80\rx" + nul + "y",
-       "\xEF\xBB\xBF; \xE2\x82 \xC0\xAF\r\n; MP2 \xFF\xFE\x80; AUTOMATICALLY REMOVED\r\nx\r\ny\r\n"},
+       "\xEF\xBB\xBF; \xE2\x82 \xC0\xAF\r\n; MP2 \xFF\xFE\x80; AUTOMATICALLY "
+       "REMOVED\r\nx\r\ny\r\n"},
       // A stray Windows-1252 byte in a UTF-8 string literal.
       {"\xEF\xBB\xBF db 'caf\xE9'\r\n", "\xEF\xBB\xBF db 'caf\xE9'\r\n"},
       // UTF-32 units beyond Unicode and in the surrogate range.
@@ -149,8 +148,8 @@ TEST_P(RewritePassTest, EveryByteOutsideTheEditsStaysAsItWas) {
        std::string(byteOrderMark(le16)) + wide(le16, u"A\r\n") + "z"},
       {std::string(byteOrderMark(le16)) + "z", std::string(byteOrderMark(le16)) + "z"},
       {std::string(byteOrderMark(le32)) + wide(le32, u"MP2") + "\n" + nul + nul,
-       std::string(byteOrderMark(le32)) + wide(le32, u"; MP2; AUTOMATICALLY REMOVED\r\n") +
-           "\n" + nul + nul},
+       std::string(byteOrderMark(le32)) + wide(le32, u"; MP2; AUTOMATICALLY REMOVED\r\n") + "\n" +
+           nul + nul},
   };
   for (const Case& c : cases) {
     run(c.in);
@@ -199,8 +198,8 @@ TEST_P(RewritePassTest, AFailedSeekAnywhereKeepsTheFileAndSaysSo) {
 }
 
 TEST_P(RewritePassTest, EmptyFilesAndBareMarks) {
-  for (const std::string& bytes : {std::string(), std::string("\xEF\xBB\xBF"),
-                                   std::string("\xFF\xFE")}) {
+  for (const std::string& bytes :
+       {std::string(), std::string("\xEF\xBB\xBF"), std::string("\xFF\xFE")}) {
     EXPECT_EQ(run(bytes), summary(0, 0));
     EXPECT_EQ(readBytes(path()), bytes);
   }

@@ -8,8 +8,8 @@
 
 #include "app/driver.h"
 #include "app/scan_rules.h"
-#include "runtime/text_file.h"
 #include "runtime/pattern.h"
+#include "runtime/text_file.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -51,8 +51,8 @@ class ScanPassTest : public testing::TestWithParam<PassWay> {
   ProcedureTable table;
 };
 
-INSTANTIATE_TEST_SUITE_P(BothWays, ScanPassTest,
-                         testing::Values(PassWay::Reference, PassWay::Fast), passWayName);
+INSTANTIATE_TEST_SUITE_P(BothWays, ScanPassTest, testing::Values(PassWay::Reference, PassWay::Fast),
+                         passWayName);
 
 TEST_P(ScanPassTest, EmptyFileLeavesOnlyTheMarkedMainCode) {
   EXPECT_EQ(scan(""), consoleBytes({"Found 0 procedure macros."}));
@@ -81,17 +81,17 @@ TEST_P(ScanPassTest, CreditsReferencesToTheBlockWhoseLabelCameLast) {
 }
 
 TEST_P(ScanPassTest, OnlySpacesAreTrimmed) {
-  scan("\tmacro MP3{\n"
-       "_Procedure9:\n"         // outside a block: a reference
-       "  macro MP1{\n"
-       "\t_Procedure3:\n"       // not a label line: a reference
-       "\t; _Procedure5\n"      // not a comment: a reference
-       "\t}\n"                  // not a macro end
-       "  ; _Procedure6\n"      // a comment
-       "   }   \n"
-       "_Procedure7\n");
-  EXPECT_EQ(refs(u""), (Keys{u"_Procedure9", u"_Procedure3", u"_Procedure5",
-                              u"_Procedure7"}));
+  scan(
+      "\tmacro MP3{\n"
+      "_Procedure9:\n"  // outside a block: a reference
+      "  macro MP1{\n"
+      "\t_Procedure3:\n"   // not a label line: a reference
+      "\t; _Procedure5\n"  // not a comment: a reference
+      "\t}\n"              // not a macro end
+      "  ; _Procedure6\n"  // a comment
+      "   }   \n"
+      "_Procedure7\n");
+  EXPECT_EQ(refs(u""), (Keys{u"_Procedure9", u"_Procedure3", u"_Procedure5", u"_Procedure7"}));
   EXPECT_FALSE(has(u"_Procedure6"));
 }
 
@@ -109,9 +109,10 @@ TEST_P(ScanPassTest, CaseMattersForMacroStartsAndKeys) {
 }
 
 TEST_P(ScanPassTest, LabelKeysDropColonsAndSpacesAtTheEndsOnly) {
-  scan("macro MP1{\n_Procedure12::\n call _Procedure1\n}\n"
-       "macro MP2{\n_Procedure13: ; entry\n call _Procedure1\n}\n"
-       "macro MP3{\n  _Procedure14 :\n call _Procedure1\n}\n");
+  scan(
+      "macro MP1{\n_Procedure12::\n call _Procedure1\n}\n"
+      "macro MP2{\n_Procedure13: ; entry\n call _Procedure1\n}\n"
+      "macro MP3{\n  _Procedure14 :\n call _Procedure1\n}\n");
   EXPECT_EQ(refs(u"_Procedure12"), Keys{u"_Procedure1"});
   EXPECT_EQ(refs(u"_Procedure13: ; entry"), Keys{u"_Procedure1"});
   // "_Procedure14 :" is no label line: the block has no label, so its lines
@@ -121,15 +122,15 @@ TEST_P(ScanPassTest, LabelKeysDropColonsAndSpacesAtTheEndsOnly) {
 
 TEST_P(ScanPassTest, NestedAndUnclosedBlocks) {
   EXPECT_EQ(scan("macro MP1{\n"
-                 "call _Procedure8\n"     // before the label: still the main code
+                 "call _Procedure8\n"  // before the label: still the main code
                  "_Procedure1:\n"
-                 "macro MP2{\n"           // counted, changes nothing
+                 "macro MP2{\n"  // counted, changes nothing
                  "call _Procedure2\n"
-                 "}\n"                    // ends the block state for both
+                 "}\n"  // ends the block state for both
                  "call _Procedure3\n"
                  "macro MP5{\n"
                  "_Procedure5:\n"
-                 "call _Procedure6\n"),   // the file ends inside a block
+                 "call _Procedure6\n"),  // the file ends inside a block
             consoleBytes({"Found 3 procedure macros."}));
   EXPECT_EQ(refs(u""), (Keys{u"_Procedure8", u"_Procedure3"}));
   EXPECT_EQ(refs(u"_Procedure1"), Keys{u"_Procedure2"});
@@ -139,8 +140,7 @@ TEST_P(ScanPassTest, NestedAndUnclosedBlocks) {
 
 TEST_P(ScanPassTest, MissingFilePrintsTheNotFoundLineAndEmptiesTheTable) {
   entryFor(table, u"_Procedure1");
-  std::string printed =
-      captureOutput([&] { runPasses(u"no such file.asm", table, GetParam()); });
+  std::string printed = captureOutput([&] { runPasses(u"no such file.asm", table, GetParam()); });
   EXPECT_EQ(printed, consoleBytes({"File 'no such file.asm' not found.",
                                    "File 'no such file.asm' not found."}));
   EXPECT_EQ(table.entries.size(), 1u);
@@ -150,8 +150,7 @@ TEST_P(ScanPassTest, HostileInputIsJustText) {
   std::string binary;
   for (int i = 0; i < 70000; ++i) binary.push_back(static_cast<char>((i * 131) % 256));
   std::string hugeKey = "_Procedure" + std::string(5000, '7');
-  scan(binary + "\nmacro MP1{\n" + hugeKey + ":\ncall " + hugeKey + "\n}\ncall " + hugeKey +
-       "\n");
+  scan(binary + "\nmacro MP1{\n" + hugeKey + ":\ncall " + hugeKey + "\n}\ncall " + hugeKey + "\n");
   EXPECT_EQ(used(utf16(hugeKey)), 1);
   EXPECT_EQ(refs(utf16(hugeKey)), Keys{utf16(hugeKey)});
 }

@@ -18,8 +18,7 @@ int wmain(int argc, wchar_t** argv) {
   std::fflush(stdout);
   char sink[64];
   DWORD got;
-  while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), sink, sizeof sink, &got, nullptr) && got > 0) {
-  }
+  while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), sink, sizeof sink, &got, nullptr) && got > 0) {}
   CloseHandle(file);
   return 0;
 }

@@ -99,9 +99,10 @@ void runByLines(std::u16string_view fileName, TextFile* source, TextFormat forma
   printLine(u"Found " + decimal(macroCount) + u" procedure macros.");
   Replacement replacement;
   ReplaceStart start = beginReplacement(fileName, source, &replacement);
-  replaceContent(fileName, source, start, replacement, [&](TextFile* output, RemovalCounts* counts) {
-    return writeByLines(source, format, table, output, counts);
-  });
+  replaceContent(fileName, source, start, replacement,
+                 [&](TextFile* output, RemovalCounts* counts) {
+                   return writeByLines(source, format, table, output, counts);
+                 });
 }
 
 }  // namespace
@@ -130,8 +131,7 @@ void ReferenceScan::scanLine(std::u16string_view line) {
   }
   int32_t found = findAllMatches(referencePattern, line, &matches);
   if (found == kPatternFailed) state.searchFailed = true;
-  for (int32_t i = 0; i < found; ++i)
-    creditReference(state, indexFor(state.table, matches[i]));
+  for (int32_t i = 0; i < found; ++i) creditReference(state, indexFor(state.table, matches[i]));
 }
 
 void scanByLines(TextFile* file, TextFormat format, ScanState& state) {

@@ -27,8 +27,7 @@ bool replaceAsUser(const std::string& path, const std::string& text, uid_t user,
                    std::vector<gid_t> groups) {
   pid_t child = fork();
   if (child == 0) {
-    if (setgroups(groups.size(), groups.data()) != 0 || setgid(groups[0]) != 0 ||
-        setuid(user) != 0)
+    if (setgroups(groups.size(), groups.data()) != 0 || setgid(groups[0]) != 0 || setuid(user) != 0)
       _exit(2);
     ReplaceStart start;
     _exit(replaceWith(path, text, &start) ? 0 : 1);

@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "app/line_text.h"
-#include "tests/reference/reference_passes.h"
 #include "runtime/pattern_engine.h"
 #include "runtime/text_codec.h"
+#include "tests/reference/reference_passes.h"
 
 namespace {
 
@@ -124,10 +124,10 @@ Strings engineMatches(const char* pattern, const std::string& subject) {
 }
 
 TEST_F(PatternTest, SkippingSearchesWithoutTheFirstCharacterChangesNothing) {
-  const char* const patterns[] = {"_Procedure([0-9])+", "k", "ab", "_|x", "(_a|_b)+",
-                                  "\\d:"};
-  const std::string pieces[] = {"_", "_a", "_b", "k", "K", "\xE2\x84\xAA", "_Procedure7",
-                                "_procedure", "x", "1:", " ", "\xC3\xA9", "A", "a", "b"};
+  const char* const patterns[] = {"_Procedure([0-9])+", "k", "ab", "_|x", "(_a|_b)+", "\\d:"};
+  const std::string pieces[] = {"_",           "_a",         "_b", "k",  "K", "\xE2\x84\xAA",
+                                "_Procedure7", "_procedure", "x",  "1:", " ", "\xC3\xA9",
+                                "A",           "a",          "b"};
   std::mt19937 random(3);
   for (const char* text : patterns) {
     std::u16string wide;

@@ -17,12 +17,18 @@ std::string encoded(TextFormat format, const std::u16string& text) {
 }
 
 TEST(Utf8, ReplacesEachMaximalIllFormedSubpartOnce) {
-  EXPECT_EQ(decoded(TextFormat::Utf8, "\xE2\x82\x41"), u"\xFFFD" u"A");
+  EXPECT_EQ(decoded(TextFormat::Utf8, "\xE2\x82\x41"),
+            u"\xFFFD"
+            u"A");
   EXPECT_EQ(decoded(TextFormat::Utf8, "\xED\xA0\x80"), u"\xFFFD\xFFFD\xFFFD");
-  EXPECT_EQ(decoded(TextFormat::Utf8, "\xC0\xAF"), u"\xFFFD\xFFFD");       // overlong
+  EXPECT_EQ(decoded(TextFormat::Utf8, "\xC0\xAF"), u"\xFFFD\xFFFD");  // overlong
   EXPECT_EQ(decoded(TextFormat::Utf8, "\xF4\x90\x80\x80"), u"\xFFFD\xFFFD\xFFFD\xFFFD");
-  EXPECT_EQ(decoded(TextFormat::Utf8, "\xF0\x9F\x98"), u"\xFFFD");          // truncated
-  EXPECT_EQ(decoded(TextFormat::Utf8, "a\xFF" "b"), u"a\xFFFD" u"b");
+  EXPECT_EQ(decoded(TextFormat::Utf8, "\xF0\x9F\x98"), u"\xFFFD");  // truncated
+  EXPECT_EQ(decoded(TextFormat::Utf8,
+                    "a\xFF"
+                    "b"),
+            u"a\xFFFD"
+            u"b");
   EXPECT_EQ(decoded(TextFormat::Utf8, "\xC3\xA9\xF0\x9F\x98\x80"), u"\u00E9\U0001F600");
 }
 
@@ -52,12 +58,18 @@ TEST(Windows1252, UnrepresentableCharactersBecomeQuestionMarks) {
 }
 
 TEST(WideFormats, Utf32RejectsOutOfRangeUnitsAndRoundTripsPairs) {
-  std::string raw("\x00\x00\x11\x00" "\x00\xD8\x00\x00" "\x00\xF6\x01\x00", 12);
+  std::string raw(
+      "\x00\x00\x11\x00"
+      "\x00\xD8\x00\x00"
+      "\x00\xF6\x01\x00",
+      12);
   EXPECT_EQ(decoded(TextFormat::Utf32Le, raw), u"\xFFFD\xFFFD\U0001F600");
   EXPECT_EQ(encoded(TextFormat::Utf32Be, u"\U0001F600"), std::string("\x00\x01\xF6\x00", 4));
   EXPECT_EQ(encoded(TextFormat::Utf32Le, std::u16string(1, 0xDBFF)),
             std::string("\xFD\xFF\x00\x00", 4));
-  EXPECT_EQ(decoded(TextFormat::Utf16Be, std::string("\x00" "A\xD8\x3D\xDE\x00", 6)),
+  EXPECT_EQ(decoded(TextFormat::Utf16Be, std::string("\x00"
+                                                     "A\xD8\x3D\xDE\x00",
+                                                     6)),
             u"A\U0001F600");
 }
 

@@ -52,12 +52,20 @@ using Lines = std::vector<std::u16string>;
 const std::string kNul(1, '\0');
 
 TEST(ReadFormat, DetectsMarksInPrecedenceOrder) {
-  struct Case { std::string bytes; TextFormat format; Lines lines; };
+  struct Case {
+    std::string bytes;
+    TextFormat format;
+    Lines lines;
+  };
   const Case cases[] = {
       {"", TextFormat::Ansi, {}},
       {"\xEF\xBB\xBF", TextFormat::Utf8, {}},
       {"\xEF\xBB", TextFormat::Ansi, {u"\u00EF\u00BB"}},
-      {"\xFF\xFE" "A" + kNul + "\r" + kNul + "\n" + kNul, TextFormat::Utf16Le, {u"A"}},
+      {"\xFF\xFE"
+       "A" +
+           kNul + "\r" + kNul + "\n" + kNul,
+       TextFormat::Utf16Le,
+       {u"A"}},
       {"\xFF\xFE" + kNul + kNul, TextFormat::Utf32Le, {}},
       {"\xFE\xFF", TextFormat::Utf16Be, {}},
       {kNul + kNul + "\xFE\xFF", TextFormat::Utf32Be, {}},
@@ -71,7 +79,10 @@ TEST(ReadFormat, DetectsMarksInPrecedenceOrder) {
 }
 
 TEST(ReadLine, RecognisesEveryLineEndOnRawBytes) {
-  struct Case { std::string bytes; Lines lines; };
+  struct Case {
+    std::string bytes;
+    Lines lines;
+  };
   const Case cases[] = {
       {"a\r\nb", {u"a", u"b"}},
       {"a\n\nb\n", {u"a", u"", u"b"}},
@@ -93,9 +104,9 @@ TEST(ReadLine, WideFormatsSplitOnUnitsOnly) {
   for (TextFormat format : {TextFormat::Utf8, TextFormat::Utf16Le, TextFormat::Utf16Be,
                             TextFormat::Utf32Le, TextFormat::Utf32Be}) {
     std::string bytes(byteOrderMark(format));
-    for (const std::u16string& piece : {text, std::u16string(u"\r"), std::u16string(u"b"),
-                                         std::u16string(u"\r\n"), std::u16string(u"\n"),
-                                         std::u16string(u"c")})
+    for (const std::u16string& piece :
+         {text, std::u16string(u"\r"), std::u16string(u"b"), std::u16string(u"\r\n"),
+          std::u16string(u"\n"), std::u16string(u"c")})
       encodeText(format, piece, &bytes);
     ReadResult result = readBytesAsText(bytes);
     EXPECT_EQ(result.format, format);
@@ -113,10 +124,25 @@ TEST(ReadLine, PartialUnitAtTheEndIsNoLineAndIsLeftUnread) {
   const std::string wideA = "A" + kNul + kNul + kNul;
   const std::string wideLineFeed = "\n" + kNul + kNul + kNul;
   const Case cases[] = {
-      {"\xFF\xFE" "A" + kNul + "\n" + kNul + "z", {u"A"}, "z"},
-      {"\xFF\xFE" "z", {}, "z"},
-      {"\xFF\xFE" "A" + kNul + "z", {u"A"}, "z"},
-      {"\xFF\xFE" "A" + kNul + "\r" + kNul + "z", {u"A"}, "z"},
+      {"\xFF\xFE"
+       "A" +
+           kNul + "\n" + kNul + "z",
+       {u"A"},
+       "z"},
+      {"\xFF\xFE"
+       "z",
+       {},
+       "z"},
+      {"\xFF\xFE"
+       "A" +
+           kNul + "z",
+       {u"A"},
+       "z"},
+      {"\xFF\xFE"
+       "A" +
+           kNul + "\r" + kNul + "z",
+       {u"A"},
+       "z"},
       {"\xFF\xFE" + kNul + kNul + wideA + wideLineFeed + "z\n", {u"A"}, "z\n"},
       {"\xFF\xFE" + kNul + kNul + wideA + "\n" + kNul, {u"A"}, "\n" + kNul},
       {"\xFF\xFE" + kNul + kNul + "A" + kNul + kNul, {}, "A" + kNul + kNul},
@@ -153,19 +179,19 @@ TEST(WriteLine, WritesMarkTextAndCrLfInTheFormat) {
   EXPECT_EQ(writeAll(TextFormat::Utf16Le, {u""}), std::string("\xFF\xFE\r\0\n\0", 6));
   EXPECT_EQ(writeAll(TextFormat::Utf16Be, {u"A"}), std::string("\xFE\xFF\0A\0\r\0\n", 8));
   EXPECT_EQ(writeAll(TextFormat::Utf32Le, {}), std::string("\xFF\xFE\0\0", 4));
-  EXPECT_EQ(writeAll(TextFormat::Utf32Be, {u""}),
-            std::string("\0\0\xFE\xFF\0\0\0\r\0\0\0\n", 12));
+  EXPECT_EQ(writeAll(TextFormat::Utf32Be, {u""}), std::string("\0\0\xFE\xFF\0\0\0\r\0\0\0\n", 12));
 }
 
 TEST(WriteLine, WhatIsReadIsWrittenBackByteForByte) {
   const std::string inputs[] = {
-      "a\r\nb",                                   // no final line end: one is added
-      "\xEF\xBB\xBF\xE2\x82\x41\r\n",             // malformed UTF-8 comes back as U+FFFD
+      "a\r\nb",                                            // no final line end: one is added
+      "\xEF\xBB\xBF\xE2\x82\x41\r\n",                      // malformed UTF-8 comes back as U+FFFD
       std::string("\xFE\xFF\xD8\x00\x00\x0D\x00\x0A", 8),  // unpaired surrogate kept
   };
   const std::string expected[] = {
       "a\r\nb\r\n",
-      "\xEF\xBB\xBF\xEF\xBF\xBD" "A\r\n",
+      "\xEF\xBB\xBF\xEF\xBF\xBD"
+      "A\r\n",
       std::string("\xFE\xFF\xD8\x00\x00\x0D\x00\x0A", 8),
   };
   for (int i = 0; i < 3; ++i) {
@@ -182,7 +208,7 @@ TEST(Buffer, WritesGoOutOnlyWhenTheNextPieceDoesNotFit) {
   const std::string first(FileBufferSize - 1, 'a'), large(FileBufferSize + 904, 'c');
   writeBytes(file, first.data(), FileBufferSize - 1);
   EXPECT_EQ(os::fileChangeCount(), 0);  // fits: buffered
-  writeBytes(file, "b", 1);              // exactly the free space: counts as not fitting
+  writeBytes(file, "b", 1);             // exactly the free space: counts as not fitting
   EXPECT_EQ(os::fileChangeCount(), 1);
   EXPECT_EQ(readBytes(dir.file("f")), first);
   writeBytes(file, large.data(), large.size());  // larger than the buffer: straight through
