@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Set-up, build and checks on a Debian 12 machine.
 #   tools/dev.sh example   install what is missing, build, run on the bundled example
-#   tools/dev.sh test      install what is missing, build, run every test in Release,
+#   tools/dev.sh test      install what is missing, check the formatting, build, run
+#                          every test in Release,
 #                          under AddressSanitizer + UndefinedBehaviorSanitizer, on
 #                          PCRE2, and for Windows under Wine
 #   tools/dev.sh bench     install what is missing, build, run the benchmarks
@@ -15,7 +16,7 @@ root=$PWD
 # What the example needs: the tool alone.
 example_packages=(cmake g++ make pkg-config libpcre3-dev)
 packages=("${example_packages[@]}" libpcre2-dev libgtest-dev libbenchmark-dev
-          fasm qemu-user-static diffutils bc time acl)
+          fasm qemu-user-static diffutils bc time acl clang-format)
 # Making and checking the Debian package.
 package_packages=(dpkg-dev lintian man-db file)
 # The Windows build: the cross compiler, Wine to run its tests, and what it
@@ -61,7 +62,14 @@ run_example() {
   diff --strip-trailing-cr examples/Velmarin.asm "$scratch/Velmarin.asm" || true
 }
 
+# The sources as .clang-format has them; a difference fails the run.
+check_format() {
+  git -C "$root" ls-files -- '*.cc' '*.h' | (cd "$root" && xargs clang-format --dry-run -Werror)
+  echo "Formatting: as .clang-format has it"
+}
+
 run_tests() {
+  check_format
   build build/release -DCMAKE_BUILD_TYPE=Release
   (cd build/release && ctest --output-on-failure -j 2)
   build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DORRINVALE_SANITIZE=ON
