@@ -46,13 +46,13 @@ BackgroundCopy::BackgroundCopy(TextFile* source, TextFile* output, int unitSize,
 
 BackgroundCopy::~BackgroundCopy() { finish(); }
 
-void BackgroundCopy::settle(int64_t end, const std::vector<uint64_t>& mendRegions) {
+void BackgroundCopy::allowUpTo(int64_t end, const std::vector<uint64_t>& mendRegions) {
   if (!thread_.joinable()) return;
   std::lock_guard<std::mutex> guard(lock_);
-  if (end <= settled_) return;
-  settled_ = end;
+  if (end <= allowed_) return;
+  allowed_ = end;
   mendRegions_ = mendRegions;
-  if (settled_ - copied_ >= kStep) changed_.notify_one();
+  if (allowed_ - copied_ >= kStep) changed_.notify_one();
 }
 
 int64_t BackgroundCopy::finish() {
@@ -72,8 +72,8 @@ void BackgroundCopy::copyLoop() {
   std::vector<uint64_t> mendRegions;
   for (;;) {
     changed_.wait(guard,
-                  [this] { return finishing_ || (!failed_ && settled_ - copied_ >= kStep); });
-    int64_t from = copied_, end = settled_;
+                  [this] { return finishing_ || (!failed_ && allowed_ - copied_ >= kStep); });
+    int64_t from = copied_, end = allowed_;
     if (failed_ || end == from) return;  // only when finishing
     mendRegions = mendRegions_;
     guard.unlock();

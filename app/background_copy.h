@@ -33,9 +33,9 @@ class BackgroundCopy {
   // The source's bytes before end, which starts a line, go to the new file:
   // as they are, but for the regions that mendRegions marks (as the edit
   // list does), whose line ends are mended.
-  void settle(int64_t end, const std::vector<uint64_t>& mendRegions);
+  void allowUpTo(int64_t end, const std::vector<uint64_t>& mendRegions);
 
-  // Copies what is settled and not yet copied, ends the thread and returns
+  // Copies what is allowed and not yet copied, ends the thread and returns
   // how far the source is copied, or -1 if a copy failed.
   int64_t finish();
 
@@ -52,7 +52,7 @@ class BackgroundCopy {
   std::vector<char> out_;
   std::mutex lock_;
   std::condition_variable changed_;
-  int64_t settled_ = 0;  // all guarded by lock_
+  int64_t allowed_ = 0;  // all guarded by lock_
   std::vector<uint64_t> mendRegions_;
   int64_t copied_ = 0;
   bool finishing_ = false;

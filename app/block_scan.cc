@@ -27,12 +27,12 @@ class BlockScanner {
 
  public:
   BlockScanner(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
-               const SettledObserver& settled)
+               const CopyableObserver& copyable)
       : file_(file),
         format_(format),
         state_(state),
         edits_(edits),
-        settled_(settled),
+        copyable_(copyable),
         rules_(format, state, edits),
         doubleByte_(!rawUnitsShowAscii(format)),
         decoded_(TextFormat::Utf16Le, state, edits) {}
@@ -60,8 +60,8 @@ class BlockScanner {
         return;
       }
       size_t taken = complete * kSize;
-      if (settled_)
-        settled_(std::min(edits_->firstInvocation, bufferStart + static_cast<int64_t>(taken)));
+      if (copyable_)
+        copyable_(std::min(edits_->firstInvocation, bufferStart + static_cast<int64_t>(taken)));
       // Keep the unfinished line; a line longer than the buffer makes it grow.
       memmove(buffer.data(), buffer.data() + taken, filled - taken);
       bufferStart += static_cast<int64_t>(taken);
@@ -242,7 +242,7 @@ class BlockScanner {
   TextFormat format_;
   ScanState& state_;
   EditList* edits_;
-  const SettledObserver& settled_;
+  const CopyableObserver& copyable_;
   LineRules<kSize, kBigEndian> rules_;
   // Decoded lines of a double-byte code page, and their rules.
   const bool doubleByte_;
@@ -259,8 +259,8 @@ class BlockScanner {
 void useBlockSize(int64_t bytes) { g_blockSize = bytes > 0 ? bytes : kBlockSize; }
 
 void scanByBlocks(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
-                  const SettledObserver& settled) {
+                  const CopyableObserver& copyable) {
   withUnitsOf(format, [&]<int kSize, bool kBigEndian>() {
-    BlockScanner<kSize, kBigEndian>(file, format, state, edits, settled).run();
+    BlockScanner<kSize, kBigEndian>(file, format, state, edits, copyable).run();
   });
 }

@@ -15,14 +15,14 @@
 // Told after every block how far the file is known to change in nothing but
 // its line ends: up to the first invocation line, or up to the last line
 // read if there is none yet.
-using SettledObserver = std::function<void(int64_t end)>;
+using CopyableObserver = std::function<void(int64_t end)>;
 
 // Applies the rules to every line of file from its current position (just
 // past the byte-order mark) to its end, and records in *edits every
 // invocation line, where line ends need mending and where the file ends. Throws std::bad_alloc when
 // memory runs out; a read failure is left in file->readFailed.
 void scanByBlocks(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
-                  const SettledObserver& settled = {});
+                  const CopyableObserver& copyable = {});
 
 // Test seam: reads blocks of the given size (0: the usual mebibyte), so that
 // short inputs meet block boundaries everywhere.

@@ -56,8 +56,8 @@ void runByBlocks(std::u16string_view fileName, TextFile* source, TextFormat form
     if (start == ReplaceStart::Ready && worthCopyingInBackground(source->stampAtOpen.size))
       copy.emplace(source, replacement.output, unitSize(format), lineEndMenderFor(format));
     ScanState scan(table);
-    scanByBlocks(source, format, scan, &edits, [&](int64_t settled) {
-      if (copy) copy->settle(settled, edits.mendRegions());
+    scanByBlocks(source, format, scan, &edits, [&](int64_t copyable) {
+      if (copy) copy->allowUpTo(copyable, edits.mendRegions());
     });
     finishScan(scan);
     macroCount = scan.macroCount;

@@ -16,7 +16,7 @@ constexpr size_t kListsAhead = 8;
 
 }  // namespace
 
-void MarkReachable(ProcedureTable& table, const ReferenceSet& refs) {
+void markReachable(ProcedureTable& table, const ReferenceSet& refs) {
   std::vector<uint8_t> marked;
   marked.reserve(table.entries.size());
   for (size_t i = 0; i < table.entries.size(); ++i) marked.push_back(table.entries[i].used != 0);
@@ -43,5 +43,5 @@ void MarkReachable(ProcedureTable& table, const ReferenceSet& refs) {
 void markFromMainCode(ProcedureTable& table) {
   ProcedureEntry& main = table.entries[kMainCode];
   main.used = 1;
-  if (!main.refs.labels.empty()) MarkReachable(table, main.refs);
+  if (!main.refs.labels.empty()) markReachable(table, main.refs);
 }

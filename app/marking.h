@@ -6,7 +6,7 @@
 #include "app/procedure_table.h"
 
 // Marks every entry reachable from refs that is not marked yet.
-void MarkReachable(ProcedureTable& table, const ReferenceSet& refs);
+void markReachable(ProcedureTable& table, const ReferenceSet& refs);
 
 // Marks the main code itself and everything it reaches.
 void markFromMainCode(ProcedureTable& table);

@@ -1,6 +1,6 @@
 // The platform layer: the few file, console and signal calls that the runtime
 // needs, each as a plain function. One implementation file per platform
-// (os_posix.cc today); nothing above this header touches the system directly.
+// (os_posix.cc, os_win32.cc); nothing above this header touches the system directly.
 #ifndef ORRINVALE_RUNTIME_OS_H_
 #define ORRINVALE_RUNTIME_OS_H_
 

@@ -46,7 +46,7 @@ TextFile* registerHandle(os::FileHandle handle) {
   auto* file = new (std::nothrow) TextFile;
   if (file) {
     file->handle = handle;
-    file->buffer.reset(new (std::nothrow) unsigned char[FileBufferSize]);
+    file->buffer.reset(new (std::nothrow) unsigned char[kFileBufferSize]);
     try {
       openFiles().push_back(file);
       return file;

@@ -14,14 +14,14 @@
 #include "runtime/text_codec.h"
 
 // Large enough that system calls cost little next to the work on the bytes.
-constexpr int32_t FileBufferSize = 65536;
+constexpr int32_t kFileBufferSize = 65536;
 
 enum class FileMode { Reading, Writing };
 
 struct TextFile {
   os::FileHandle handle = os::kNoFile;
   std::unique_ptr<unsigned char[]> buffer;  // null: every call goes to the system
-  int32_t bufferSize = FileBufferSize;
+  int32_t bufferSize = kFileBufferSize;
   int32_t remaining = 0;  // Reading: unconsumed bytes; Writing: free bytes
   int32_t filled = 0;     // Reading: valid bytes from the last refill
   FileMode mode = FileMode::Reading;

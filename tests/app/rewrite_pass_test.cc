@@ -176,7 +176,7 @@ TEST_P(RewritePassTest, WhatTheScanCouldNotOpenIsNotRewritten) {
 // whole buffer of the file would be lost.
 TEST_P(RewritePassTest, AFailedSeekAnywhereKeepsTheFileAndSaysSo) {
   std::string original = "\xEF\xBB\xBF" + kProgram;
-  while (original.size() < 3u * FileBufferSize) original += "MP12\r\n ; filler line\r\n";
+  while (original.size() < 3u * kFileBufferSize) original += "MP12\r\n ; filler line\r\n";
   const std::string name = "File '" + path() + "'";
   const std::string unread = consoleBytes({name + " could not be read."});
   const std::string unwritten = consoleBytes({name + " could not be written."});

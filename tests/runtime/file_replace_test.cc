@@ -30,7 +30,7 @@ TEST(Replacement, AFailedWriteAtAnyPointKeepsTheOriginal) {
   writeBytes(dir.file("f"), original);
   // Ten pieces of most of a buffer make several buffered writes, then the
   // metadata, the sync, the naming and the rename.
-  const std::string piece(FileBufferSize * 3 / 4, 'n');
+  const std::string piece(kFileBufferSize * 3 / 4, 'n');
   for (int failing = 1;; ++failing) {
     TextFile* source = openForReadingExclusively(utf16(dir.file("f")));
     Replacement replacement;

@@ -157,10 +157,10 @@ TEST(ReadLine, PartialUnitAtTheEndIsNoLineAndIsLeftUnread) {
 TEST(ReadLine, LongLinesAndLinesAcrossBufferBoundaries) {
   // Every length around the buffer size, so each kind of line end lands on
   // and beside every boundary.
-  for (int length = FileBufferSize - 6; length <= FileBufferSize + 4; ++length) {
+  for (int length = kFileBufferSize - 6; length <= kFileBufferSize + 4; ++length) {
     for (const char* end : {"\n", "\r\n", "\r"}) {
       std::string first(length, 'x');
-      const size_t last = 2 * FileBufferSize + 8;
+      const size_t last = 2 * kFileBufferSize + 8;
       ReadResult result = readBytesAsText(first + end + "tail" + end + std::string(last, 'y'));
       ASSERT_EQ(result.lines.size(), 3u) << length;
       EXPECT_EQ(result.lines[0].size(), static_cast<size_t>(length));
@@ -205,8 +205,8 @@ TEST(Buffer, WritesGoOutOnlyWhenTheNextPieceDoesNotFit) {
   TextFile* file = createForWriting(utf16(dir.file("f")));
   ASSERT_NE(file, nullptr);
   os::failNthFileChange(0);
-  const std::string first(FileBufferSize - 1, 'a'), large(FileBufferSize + 904, 'c');
-  writeBytes(file, first.data(), FileBufferSize - 1);
+  const std::string first(kFileBufferSize - 1, 'a'), large(kFileBufferSize + 904, 'c');
+  writeBytes(file, first.data(), kFileBufferSize - 1);
   EXPECT_EQ(os::fileChangeCount(), 0);  // fits: buffered
   writeBytes(file, "b", 1);             // exactly the free space: counts as not fitting
   EXPECT_EQ(os::fileChangeCount(), 1);
@@ -282,7 +282,7 @@ TEST(Write, FailureOfAnyWriteIsReportedByTheClose) {
     TextFile* file = createForWriting(utf16(dir.file("f")));
     ASSERT_NE(file, nullptr);
     os::failNthFileChange(failing);
-    const std::string piece(FileBufferSize + 1000, 'x');
+    const std::string piece(kFileBufferSize + 1000, 'x');
     for (int i = 0; i < 3; ++i) writeBytes(file, piece.data(), piece.size());
     EXPECT_FALSE(closeFile(file)) << failing;
   }
