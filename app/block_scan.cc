@@ -86,8 +86,20 @@ class BlockScanner {
   }
 
   // Takes every line in the first count units of bytes, which start a line;
-  // at the end of the file, the last may lack a line end.
+  // at the end of the file, the last may lack a line end. Two steps: the
+  // block becomes bit masks, then the units they want a look at are taken.
   void takeLines(const unsigned char* bytes, size_t count, int64_t offset, bool atFileEnd) {
+    classifyBlock(bytes, count, offset);
+    size_t nextLine = takeWantedUnits(bytes, count, offset);
+    rules_.creditPending();
+    // A last line without a line end that no rule wanted still gets one.
+    if (atFileEnd && nextLine < count && !endsLine(unit(bytes, count - 1)))
+      edits_->missingLineEnd = true;
+  }
+
+  // Fills ends_, firstUnits_ and wanted_ for the count units at bytes, and
+  // marks the stretches whose line ends need mending.
+  void classifyBlock(const unsigned char* bytes, size_t count, int64_t offset) {
     size_t words = (count + 63) / 64;
     ends_.assign(words, 0);
     firstUnits_.assign(words, 0);
@@ -132,9 +144,13 @@ class BlockScanner {
         wanted_[word] = (firstUnits & leads) | masks.underscores;
       }
     }
-    // Each wanted unit in file order: a reference, or a line to take whole.
+  }
+
+  // Each wanted unit in file order: a reference, or a line to take whole.
+  // Returns where the line after the last one taken starts.
+  size_t takeWantedUnits(const unsigned char* bytes, size_t count, int64_t offset) {
     size_t nextLine = 0;
-    for (size_t word = 0; word < words; ++word) {
+    for (size_t word = 0; word < wanted_.size(); ++word) {
       for (uint64_t bits = wanted_[word]; bits; bits &= bits - 1) {
         size_t at = 64 * word + std::countr_zero(bits);
         if (at < nextLine) continue;
@@ -162,10 +178,7 @@ class BlockScanner {
         nextLine = end + 1;
       }
     }
-    rules_.creditPending();
-    // A last line without a line end that no rule wanted still gets one.
-    if (atFileEnd && nextLine < count && !endsLine(unit(bytes, count - 1)))
-      edits_->missingLineEnd = true;
+    return nextLine;
   }
 
   // A line end other than CR LF at unit at of the units from offset.
