@@ -86,7 +86,7 @@ void runEndRoutine() {
   closeAllFiles();
 }
 
-void runPasses(std::u16string_view fileName, ProcedureTable& table) {
+TextFile* openForRun(std::u16string_view fileName, ProcedureTable& table) {
   clearTable(table);
   // One open file for the whole run, held exclusively: the rewrite must act on
   // exactly the content that the scan judged, and a second run of the tool
@@ -95,8 +95,13 @@ void runPasses(std::u16string_view fileName, ProcedureTable& table) {
   if (!source) {
     printLine(notFoundMessage(fileName));
     printLine(notFoundMessage(fileName));
-    return;
   }
+  return source;
+}
+
+void runPasses(std::u16string_view fileName, ProcedureTable& table) {
+  TextFile* source = openForRun(fileName, table);
+  if (!source) return;
   runByBlocks(fileName, source, readFormat(source), table);
   // Once replaced, the old content is freed here, within the run.
   closeFile(source);

@@ -6,10 +6,16 @@
 #include <string_view>
 
 #include "app/procedure_table.h"
+#include "runtime/text_file.h"
 
 // Releases every pattern and closes every open file (writing out its buffer).
 // Run at the end of every run, and by the console-close handler.
 void runEndRoutine();
+
+// The start of every run over the named file: an empty table and the file
+// open, held exclusively; null, with the not-found line printed for each
+// pass, when it cannot be opened.
+TextFile* openForRun(std::u16string_view fileName, ProcedureTable& table);
 
 // Scans the named file, marks what the main code reaches and rewrites the
 // file, with their console lines.

@@ -113,21 +113,13 @@ void BM_ScanLine(benchmark::State& state, const char16_t* line) {
   for (auto _ : state) scanScratchFile(table, state.range(0) != 0);
   state.SetItemsProcessed(state.iterations() * kLines);
 }
-BENCHMARK_CAPTURE(BM_ScanLine, code, u" mov rax, qword [rbp-8]")
-    ->DenseRange(0, 1)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ScanLine, comment, u"; loop body")
-    ->DenseRange(0, 1)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ScanLine, reference, u" call _Procedure1234")
-    ->DenseRange(0, 1)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ScanLine, label, u"_Procedure1234:")
-    ->DenseRange(0, 1)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ScanLine, macro_start, u"macro MP1234{")
-    ->DenseRange(0, 1)
-    ->Unit(benchmark::kMillisecond);
+// clang-format off
+BENCHMARK_CAPTURE(BM_ScanLine, code, u" mov rax, qword [rbp-8]")->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ScanLine, comment, u"; loop body")->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ScanLine, reference, u" call _Procedure1234")->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ScanLine, label, u"_Procedure1234:")->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ScanLine, macro_start, u"macro MP1234{")->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+// clang-format on
 
 // One label that names block after block, each block with a reference of its
 // own: the set of that label grows with every block, and a block end must not

@@ -146,13 +146,8 @@ void scanByLines(TextFile* file, TextFormat format, ScanState& state) {
 
 void runPasses(std::u16string_view fileName, ProcedureTable& table, PassWay way) {
   if (way == PassWay::Fast) return runPasses(fileName, table);
-  clearTable(table);
-  TextFile* source = openForReadingExclusively(fileName);
-  if (!source) {
-    printLine(notFoundMessage(fileName));
-    printLine(notFoundMessage(fileName));
-    return;
-  }
+  TextFile* source = openForRun(fileName, table);
+  if (!source) return;
   runByLines(fileName, source, readFormat(source), table);
   closeFile(source);
 }
