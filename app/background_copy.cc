@@ -17,11 +17,6 @@ constexpr int64_t kStep = int64_t{4} << 20;
 // How much of a stretch to mend is read at once.
 constexpr int64_t kMendPiece = int64_t{1} << 20;
 
-bool regionNeedsMending(const std::vector<uint64_t>& regions, int64_t offset) {
-  size_t region = static_cast<size_t>(offset >> kMendRegionBits);
-  return region / 64 < regions.size() && (regions[region / 64] >> (region % 64) & 1);
-}
-
 }  // namespace
 
 bool worthCopyingInBackground(int64_t size) {
@@ -93,12 +88,10 @@ void BackgroundCopy::copyLoop() {
 // Runs of regions alike: the system copies those without a line end to mend.
 bool BackgroundCopy::copy(int64_t from, int64_t end, const std::vector<uint64_t>& mendRegions) {
   while (from < end) {
-    bool mend = regionNeedsMending(mendRegions, from);
-    int64_t stretchEnd = from;
-    while (stretchEnd < end && regionNeedsMending(mendRegions, stretchEnd) == mend)
-      stretchEnd = std::min(end, (stretchEnd | (kMendRegionSize - 1)) + 1);
-    bool copied = mend ? copyMending(from, stretchEnd)
-                       : os::copyRange(source_, from, output_, stretchEnd - from);
+    int64_t stretchEnd = endOfLikeRegions(mendRegions, from, end);
+    bool copied = regionMarked(mendRegions, from)
+                      ? copyMending(from, stretchEnd)
+                      : os::copyRange(source_, from, output_, stretchEnd - from);
     if (!copied) return false;
     from = stretchEnd;
   }

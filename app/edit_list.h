@@ -6,6 +6,7 @@
 #ifndef ORRINVALE_APP_EDIT_LIST_H_
 #define ORRINVALE_APP_EDIT_LIST_H_
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -16,6 +17,22 @@
 // others it may hand to the system to copy.
 inline constexpr int kMendRegionBits = 16;
 inline constexpr int64_t kMendRegionSize = int64_t{1} << kMendRegionBits;
+
+// Whether offset lies in a region that regions (a bit per region) marks.
+inline bool regionMarked(const std::vector<uint64_t>& regions, int64_t offset) {
+  size_t region = static_cast<size_t>(offset >> kMendRegionBits);
+  return region / 64 < regions.size() && (regions[region / 64] >> (region % 64) & 1);
+}
+
+// Where the run of regions that are marked as from's is (or are unmarked as
+// from's is) ends, at most at end: one stretch to copy one way.
+inline int64_t endOfLikeRegions(const std::vector<uint64_t>& regions, int64_t from, int64_t end) {
+  bool marked = regionMarked(regions, from);
+  int64_t stretchEnd = from;
+  while (stretchEnd < end && regionMarked(regions, stretchEnd) == marked)
+    stretchEnd = std::min(end, (stretchEnd | (kMendRegionSize - 1)) + 1);
+  return stretchEnd;
+}
 
 struct Invocation {
   int64_t start = 0;  // where the line starts (spaces included)
@@ -43,10 +60,7 @@ class EditList {
   size_t invocationCount() const { return count_; }
   // A bit per region of kMendRegionSize bytes: whether it needs mending.
   const std::vector<uint64_t>& mendRegions() const { return mendRegions_; }
-  bool regionNeedsMending(int64_t offset) const {
-    size_t region = static_cast<size_t>(offset >> kMendRegionBits);
-    return region / 64 < mendRegions_.size() && (mendRegions_[region / 64] >> (region % 64) & 1);
-  }
+  bool regionNeedsMending(int64_t offset) const { return regionMarked(mendRegions_, offset); }
 
   // Reads the invocations back in file order.
   class Reader {

@@ -122,10 +122,8 @@ class EditWriter {
   // a line end to mend through the mender, runs of others as they are.
   bool copyUpTo(int64_t end) {
     while (done_ < end) {
-      int64_t stretchEnd = done_;
+      int64_t stretchEnd = endOfLikeRegions(edits_.mendRegions(), done_, end);
       bool mend = edits_.regionNeedsMending(done_);
-      while (stretchEnd < end && edits_.regionNeedsMending(stretchEnd) == mend)
-        stretchEnd = std::min(end, (stretchEnd | (kMendRegionSize - 1)) + 1);
       if (!(mend ? copyMending(stretchEnd) : copyRaw(stretchEnd))) return false;
     }
     return true;
