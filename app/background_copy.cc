@@ -8,7 +8,6 @@
 #include <system_error>
 
 #include "app/edit_list.h"
-#include "runtime/run_lock.h"
 
 namespace {
 
@@ -26,13 +25,13 @@ bool worthCopyingInBackground(int64_t size) {
 BackgroundCopy::BackgroundCopy(TextFile* source, TextFile* output, int unitSize,
                                LineEndMender mender)
     : unitSize_(unitSize), mender_(mender) {
-  {
-    RunLock lock;
-    source_ = source->handle;
-    output_ = output->handle;
-    sourceSize_ = source->stampAtOpen.size;
-  }
+  source_ = source->handle;
+  output_ = output->handle;
+  sourceSize_ = source->stampAtOpen.size;
   try {
+    // Started with end signals deferred, which it keeps: they go to the main
+    // thread, which defers them while it changes what the handler reads.
+    os::EndSignalsDeferred deferred;
     thread_ = std::thread([this] { copyLoop(); });
   } catch (const std::system_error&) {
     // No thread: the rewrite copies everything itself.

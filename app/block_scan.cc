@@ -16,11 +16,11 @@
 #include "app/line_rules.h"
 #include "app/line_text.h"
 #include "app/raw_units.h"
+#include "runtime/seams.h"
 
 namespace {
 
 constexpr int64_t kBlockSize = int64_t{1} << 20;
-int64_t g_blockSize = kBlockSize;
 template <int kSize, bool kBigEndian>
 class BlockScanner {
   using U = Units<kSize, kBigEndian>;
@@ -39,10 +39,11 @@ class BlockScanner {
 
   void run() {
     int64_t bufferStart = filePosition(file_);  // where buffer[0] lies in the file
+    const int64_t blockSize = seams::scanBlockSize(kBlockSize);
     // A small file needs no more than itself (and a byte to see its end).
     std::string buffer(
         static_cast<size_t>(std::clamp<int64_t>(file_->stampAtOpen.size - bufferStart + 1,
-                                                std::min<int64_t>(4096, g_blockSize), g_blockSize)),
+                                                std::min<int64_t>(4096, blockSize), blockSize)),
         '\0');
     size_t filled = 0;  // bytes held
     for (;;) {
@@ -268,8 +269,6 @@ class BlockScanner {
 };
 
 }  // namespace
-
-void useBlockSize(int64_t bytes) { g_blockSize = bytes > 0 ? bytes : kBlockSize; }
 
 void scanByBlocks(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
                   const CopyableObserver& copyable) {

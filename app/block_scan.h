@@ -24,8 +24,4 @@ using CopyableObserver = std::function<void(int64_t end)>;
 void scanByBlocks(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
                   const CopyableObserver& copyable = {});
 
-// Test seam: reads blocks of the given size (0: the usual mebibyte), so that
-// short inputs meet block boundaries everywhere.
-void useBlockSize(int64_t bytes);
-
 #endif  // ORRINVALE_APP_BLOCK_SCAN_H_

@@ -16,7 +16,6 @@
 #include "runtime/file_replace.h"
 #include "runtime/pattern.h"
 #include "runtime/pattern_engine.h"
-#include "runtime/run_lock.h"
 #include "runtime/text_file.h"
 
 namespace {
@@ -81,7 +80,6 @@ void runByBlocks(std::u16string_view fileName, TextFile* source, TextFormat form
 }  // namespace
 
 void runEndRoutine() {
-  RunLock lock;
   freeAllPatterns();
   closeAllFiles();
 }
@@ -109,7 +107,7 @@ void runPasses(std::u16string_view fileName, ProcedureTable& table) {
 
 int runOrrinvale() {
   initPatterns();
-  if (openConsole(runEndRoutine)) {
+  if (openConsole()) {
     printCredits();
     // Left to the end of the process: freeing a few hundred thousand small
     // reference sets one by one takes longer than marking them did.

@@ -9,7 +9,7 @@
 #include "runtime/text_file.h"
 
 // Releases every pattern and closes every open file (writing out its buffer).
-// Run at the end of every run, and by the console-close handler.
+// Run at the end of every run.
 void runEndRoutine();
 
 // The start of every run over the named file: an empty table and the file

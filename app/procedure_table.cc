@@ -48,26 +48,12 @@ bool hasLeadingZero(uint64_t value, uint32_t digits) {
   return digits > 1 && value < kPowers[digits - 1];
 }
 
-uint32_t decimalWidth(uint64_t value) {
-  uint32_t width = 1;
-  for (; value >= 10; value /= 10) ++width;
-  return width;
-}
-
 uint64_t mix(uint64_t x) {
   x ^= x >> 30;
   x *= 0xBF58476D1CE4E5B9ULL;
   x ^= x >> 27;
   x *= 0x94D049BB133111EBULL;
   return x ^ (x >> 31);
-}
-
-std::u16string spellNumber(uint64_t value, uint32_t digits) {
-  std::u16string text(kProcedurePrefix);
-  text.resize(text.size() + digits, u'0');
-  for (size_t i = text.size(); digits > 0; --digits, --i, value /= 10)
-    text[i - 1] = static_cast<char16_t>(u'0' + value % 10);
-  return text;
 }
 
 }  // namespace
@@ -157,22 +143,6 @@ EntryIndex indexFor(ProcedureTable& table, std::u16string_view key) {
   if (key.size() >= ProcedureTable::kDigitKey) throw std::bad_alloc();
   return table.find(key, std::hash<std::u16string_view>()(key), 0,
                     static_cast<uint32_t>(key.size()));
-}
-
-std::u16string keyOf(const ProcedureTable& table, EntryIndex entry) {
-  const auto& byNumber = table.byNumber_;
-  auto found = std::find(byNumber.begin(), byNumber.end(), entry);
-  if (entry != kMainCode && found != byNumber.end()) {
-    uint64_t value = static_cast<uint64_t>(found - byNumber.begin());
-    return spellNumber(value, decimalWidth(value));
-  }
-  for (const ProcedureTable::Slot& slot : table.slots_) {
-    if (slot.entry != entry) continue;
-    if (slot.keyLength & ProcedureTable::kDigitKey)
-      return spellNumber(slot.key, slot.keyLength & ~ProcedureTable::kDigitKey);
-    return std::u16string(std::u16string_view(table.keyText_).substr(slot.key, slot.keyLength));
-  }
-  return {};
 }
 
 void clearTable(ProcedureTable& table) {

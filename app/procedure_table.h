@@ -81,7 +81,7 @@ class ProcedureTable {
   friend EntryIndex indexFor(ProcedureTable&, std::u16string_view);
   friend EntryIndex indexForNumber(ProcedureTable&, uint64_t, uint32_t);
   friend void prefetchNumber(const ProcedureTable&, uint64_t);
-  friend std::u16string keyOf(const ProcedureTable&, EntryIndex);
+  friend struct TableKeys;  // the tests read keys back
   friend void clearTable(ProcedureTable&);
 
   struct Slot {
@@ -121,10 +121,6 @@ EntryIndex indexForNumber(ProcedureTable& table, uint64_t value, uint32_t digits
 // Asks the processor to fetch where indexForNumber will look for value, so
 // that a batch of look-ups waits for memory once, not once each.
 void prefetchNumber(const ProcedureTable& table, uint64_t value);
-
-// The key of an entry ("" for the main code); a search, for tests and
-// diagnostics only.
-std::u16string keyOf(const ProcedureTable& table, EntryIndex entry);
 
 // Removes every entry but the main code's, which is reset.
 void clearTable(ProcedureTable& table);

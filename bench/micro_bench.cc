@@ -17,6 +17,7 @@
 #include "runtime/text_codec.h"
 #include "runtime/text_file.h"
 #include "tests/reference/reference_passes.h"
+#include "tests/reference/text_lines.h"
 
 namespace {
 

@@ -17,6 +17,7 @@
 #include "app/driver.h"
 #include "runtime/pattern.h"
 #include "tests/reference/reference_passes.h"
+#include "tests/test_seams.h"
 
 namespace {
 

@@ -1,28 +1,12 @@
 // Console output over the platform layer.
 #include "runtime/console.h"
 
-#include "runtime/run_lock.h"
+#include "runtime/file_replace.h"
 #include "runtime/text_codec.h"
 
-namespace {
-
-EndRoutine g_endRoutine = nullptr;
-
-void onEndSignal(os::EndSignal signal) {
-  // From here on the main thread never touches a file or a pattern again.
-  stopOperations();
-  consoleCloseHandler(signal);
-}
-
-}  // namespace
-
-int openConsole(EndRoutine endRoutine) {
-  g_endRoutine = endRoutine;
+int openConsole() {
   os::keepWritesFromEndingTheProcess();
-  // Where no signal thread can start, a handler can do no more than remove
-  // the temporary file; the file it would replace is never written in place,
-  // so nothing else is at stake.
-  os::watchEndSignals(onEndSignal, removeTemporaryFilesInHandler);
+  os::watchEndSignals([](os::EndSignal event) { consoleCloseHandler(event); });
   return 1;
 }
 
@@ -49,9 +33,9 @@ void printLine(std::u16string_view text) {
   os::writeStandardOutput(bytes.data(), static_cast<int64_t>(bytes.size()));
 }
 
-bool consoleCloseHandler(os::EndSignal event) {
-  RunLock lock;
-  if (event == os::EndSignal::Hangup && g_endRoutine) g_endRoutine();
+bool consoleCloseHandler(os::EndSignal) {
+  // Open files need no closing: the process's end closes them, and the only
+  // output is the temporary file, which goes.
   removeTemporaryFiles();
   return false;
 }

@@ -1,7 +1,48 @@
 // Safe replacement of a file's content.
 #include "runtime/file_replace.h"
 
-#include "runtime/run_lock.h"
+#include <atomic>
+#include <cstring>
+
+namespace {
+
+// The temporary files of replacements in progress, in fixed storage that the
+// end-signal handler can walk. They change only while end signals are
+// deferred, so the handler never sees one half made.
+struct TemporarySlot {
+  std::atomic<bool> live{false};
+  os::DirectoryHandle directory = os::kNoDirectory;
+  char name[256] = {};
+};
+TemporarySlot g_temporaries[4];
+
+bool registerTemporaryFile(os::DirectoryHandle directory, const std::string& name) {
+  if (name.size() >= sizeof(TemporarySlot::name)) return false;
+  for (TemporarySlot& slot : g_temporaries) {
+    if (slot.live.load()) continue;
+    slot.directory = directory;
+    memcpy(slot.name, name.c_str(), name.size() + 1);
+    slot.live.store(true);
+    return true;
+  }
+  return false;
+}
+
+void unregisterTemporaryFile(os::DirectoryHandle directory, const std::string& name) {
+  for (TemporarySlot& slot : g_temporaries)
+    if (slot.live.load() && slot.directory == directory && name == slot.name)
+      slot.live.store(false);
+}
+
+}  // namespace
+
+void removeTemporaryFiles() {
+  for (TemporarySlot& slot : g_temporaries) {
+    if (!slot.live.load()) continue;
+    os::removeAt(slot.directory, slot.name);
+    slot.live.store(false);
+  }
+}
 
 std::string temporaryPrefix(const std::string& name) {
   // Short enough that prefix and suffix stay a valid file name.
@@ -24,8 +65,8 @@ ReplaceStart beginReplacement(std::u16string_view name, TextFile* source,
   replacement->prefix = temporaryPrefix(replacement->target.name);
   os::removeAbandoned(replacement->target, replacement->prefix);
 
-  // Registered under the run lock at once, so that no signal can leave it behind.
-  RunLock lock;
+  // Registered before a signal can end the run, so that none leaves it behind.
+  os::EndSignalsDeferred deferred;
   if (!os::createTemporary(replacement->target, replacement->prefix, &replacement->temporary))
     return ReplaceStart::Failed;
   os::copyFileFlags(source->handle, replacement->temporary.handle);
@@ -46,13 +87,17 @@ ReplaceStart beginReplacement(std::u16string_view name, TextFile* source,
 
 namespace {
 
-// Everything before the rename: content and metadata on the disk, a name for
-// the new file, and the original unchanged since it was opened.
-bool prepareCommit(Replacement* replacement) {
+// Content and metadata on the disk. A signal meanwhile removes the new file.
+bool writeOut(Replacement* replacement) {
   TextFile* output = replacement->output;
-  if (!flushBuffer(output) || !os::copyMetadata(replacement->source->handle, output->handle) ||
-      !flushToDisk(output))
-    return false;
+  return flushBuffer(output) && os::copyMetadata(replacement->source->handle, output->handle) &&
+         flushToDisk(output);
+}
+
+// The short section in which the new file gets a name, the original is
+// checked and the new file takes its place; a signal waits for its end.
+bool nameAndCheck(Replacement* replacement) {
+  TextFile* output = replacement->output;
   // Named before the handle goes: an unnamed file is reachable through it alone.
   bool wasUnnamed = replacement->temporary.name.empty();
   if (!os::nameTemporary(replacement->target, replacement->prefix, &replacement->temporary))
@@ -77,10 +122,14 @@ bool prepareCommit(Replacement* replacement) {
 }  // namespace
 
 bool commitReplacement(Replacement* replacement) {
-  // Under the run lock, a signal sees either the temporary file, which it
-  // removes, or the finished replacement, never a half-done rename.
-  RunLock lock;
-  if (!prepareCommit(replacement) ||
+  if (!writeOut(replacement)) {
+    abandonReplacement(replacement);
+    return false;
+  }
+  // A signal sees either the temporary file, which it removes, or the
+  // finished replacement, never a half-done rename.
+  os::EndSignalsDeferred deferred;
+  if (!nameAndCheck(replacement) ||
       !os::replaceWith(replacement->target, replacement->temporary.name,
                        &replacement->source->handle)) {
     abandonReplacement(replacement);
@@ -93,7 +142,7 @@ bool commitReplacement(Replacement* replacement) {
 }
 
 void abandonReplacement(Replacement* replacement) {
-  RunLock lock;
+  os::EndSignalsDeferred deferred;
   if (replacement->output) closeFile(replacement->output);
   else if (replacement->temporary.handle != os::kNoFile)
     os::closeHandle(replacement->temporary.handle);

@@ -43,6 +43,11 @@ bool commitReplacement(Replacement* replacement);
 // Drops the new content; the original stays as it was.
 void abandonReplacement(Replacement* replacement);
 
+// Removes the named temporary files of replacements in progress: all that an
+// interrupted run must do, since the file it would replace is never written
+// in place. Async-signal-safe, for the end-signal handler.
+void removeTemporaryFiles();
+
 // The start of the names of temporary files beside a file of this name, so
 // that a user recognises them.
 std::string temporaryPrefix(const std::string& name);

@@ -27,10 +27,6 @@ inline constexpr DirectoryHandle kNoDirectory{};
 // file once symlinks are followed (directory, FIFO, device) is refused at once.
 FileHandle openExistingForReading(const std::string& path);
 
-// Opens path for writing and truncates it, creating it if missing. Tries
-// read-write first, then write-only. Non-regular files are refused.
-FileHandle createOrTruncate(const std::string& path);
-
 // Reads up to n bytes, retrying short reads until n or end of file.
 // Returns the count read, or -1 on an error.
 int64_t readFully(FileHandle file, void* destination, int64_t n);
@@ -179,33 +175,28 @@ enum class EndSignal { Hangup, Interrupt, Terminate, Quit, Alarm, User1, User2 }
 // as a failed write.
 void keepWritesFromEndingTheProcess();
 
-// Arranges that the first end signal received calls onSignal on a thread of
-// its own; afterwards the process ends by the signal. Where no thread can be
-// started, a plain handler calls inHandler instead, which may make only
-// async-signal-safe calls, and then ends the process the same way.
-void watchEndSignals(void (*onSignal)(EndSignal), void (*inHandler)());
+// Arranges that an end signal calls onSignal, then ends the process as the
+// signal's default action would (or, where the system has no signals, as an
+// interrupted console program ends). onSignal runs in a plain signal handler
+// (POSIX) or on a thread of the system's own (Windows): it may make only
+// async-signal-safe calls, and it never runs inside a deferral below.
+void watchEndSignals(void (*onSignal)(EndSignal));
 
-// The two halves of a barrier between the main thread and the signal thread:
-// the light one is all the main thread pays per operation; the heavy one
-// makes the pair a full barrier. Without system support both are fences.
-void lightBarrier();
-void heavyBarrier();
-void pauseBriefly();
-[[noreturn]] void waitForever();
+// Between these two calls the calling thread is never interrupted by an end
+// signal: one that arrives waits, and takes effect when the deferral ends.
+// Threads started meanwhile never take end signals at all, so that they go
+// to the main thread. Deferrals nest.
+void deferEndSignals();
+void allowEndSignals();
 
-// Ends the process with the given signal's default action.
-[[noreturn]] void endBySignal(EndSignal signal);
-
-// Test seams. The nth data-changing file call from now on (write, sync,
-// metadata copy, naming, replace) fails as a full disk would; 0 disables.
-// fileChangeCount tells how many such calls happened since the last reset.
-// failNthOpen does the same for opens of an existing file for reading, and
-// failNthSeek for moves of the position (as an I/O error would).
-void failNthFileChange(int64_t n);
-int64_t fileChangeCount();
-void failNthOpen(int64_t n);
-void failNthSeek(int64_t n);
-int64_t seekCount();
+// A deferral for the life of a scope.
+class EndSignalsDeferred {
+ public:
+  EndSignalsDeferred() { deferEndSignals(); }
+  ~EndSignalsDeferred() { allowEndSignals(); }
+  EndSignalsDeferred(const EndSignalsDeferred&) = delete;
+  EndSignalsDeferred& operator=(const EndSignalsDeferred&) = delete;
+};
 
 }  // namespace os
 

@@ -1,5 +1,5 @@
 // POSIX implementation of the platform layer (Linux: unnamed temporary files,
-// extended attributes and membarrier are used where the kernel has them).
+// extended attributes and inode flags are used where the kernel has them).
 #include "runtime/os.h"
 
 #include <dirent.h>
@@ -11,24 +11,21 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 #if defined(__linux__)
 #include <linux/fs.h>
-#include <linux/membarrier.h>
 #include <sys/ioctl.h>
 #include <sys/xattr.h>
 #endif
 
 #include <algorithm>
-#include <atomic>
 #include <climits>
 #include <cstring>
 #include <vector>
 
 #include "runtime/os_shared.h"
+#include "runtime/seams.h"
 
 namespace os {
 namespace {
@@ -193,32 +190,13 @@ EndSignal fromSignalNumber(int number) {
 }
 
 void (*g_onSignal)(EndSignal) = nullptr;
-void (*g_inHandler)() = nullptr;
 
-void* watchSignals(void*) {
-  sigset_t set = endSignalSet();
-  for (;;) {
-    int received = 0;
-    if (sigwait(&set, &received) != 0) continue;
-    EndSignal which = fromSignalNumber(received);
-    if (g_onSignal) g_onSignal(which);
-    endBySignal(which);
-  }
-  return nullptr;
-}
-
-void plainHandler(int number) {
-  if (g_inHandler) g_inHandler();
-  // Pending while this handler runs; delivered with its default action on return.
+void endSignalHandler(int number) {
+  if (g_onSignal) g_onSignal(fromSignalNumber(number));
+  // The signal stays blocked while this handler runs; re-raised with its
+  // default action, it ends the process as soon as the handler returns.
   signal(number, SIG_DFL);
   raise(number);
-}
-
-void installPlainHandlers() {
-  struct sigaction action = {};
-  action.sa_handler = plainHandler;
-  action.sa_mask = endSignalSet();
-  for (EndSignal signal : kEndSignals) sigaction(toSignalNumber(signal), &action, nullptr);
 }
 
 }  // namespace
@@ -229,17 +207,6 @@ FileHandle openExistingForReading(const std::string& path) {
     return kNoFile;
   }
   return fileOf(openRegular(path, O_RDONLY));
-}
-
-FileHandle createOrTruncate(const std::string& path) {
-  int fd = openRegular(path, O_RDWR | O_CREAT);
-  if (fd < 0) fd = openRegular(path, O_WRONLY);
-  if (fd < 0) return kNoFile;
-  if (ftruncate(fd, 0) != 0) {
-    close(fd);
-    return kNoFile;
-  }
-  return fileOf(fd);
 }
 
 int64_t readFully(FileHandle file, void* destination, int64_t n) {
@@ -608,85 +575,42 @@ bool writeStandardOutput(const void* bytes, int64_t n) {
   return true;
 }
 
-namespace {
-
-// Registered once; then a process-wide barrier is available to the signal
-// thread and the main thread needs no fence of its own.
-bool processBarrierAvailable() {
-#if defined(__linux__) && defined(__NR_membarrier)
-  static const bool available =
-      syscall(__NR_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0) == 0;
-  return available;
-#else
-  return false;
-#endif
-}
-
-}  // namespace
-
-void lightBarrier() {
-  if (processBarrierAvailable()) std::atomic_signal_fence(std::memory_order_seq_cst);
-  else std::atomic_thread_fence(std::memory_order_seq_cst);
-}
-
-void heavyBarrier() {
-#if defined(__linux__) && defined(__NR_membarrier)
-  if (processBarrierAvailable()) {
-    syscall(__NR_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0);
-    return;
-  }
-#endif
-  std::atomic_thread_fence(std::memory_order_seq_cst);
-}
-
-void pauseBriefly() { usleep(200); }
-
-void waitForever() {
-  for (;;) pause();
-}
-
 void keepWritesFromEndingTheProcess() {
   signal(SIGPIPE, SIG_IGN);
   signal(SIGXFSZ, SIG_IGN);
 }
 
-void watchEndSignals(void (*onSignal)(EndSignal), void (*inHandler)()) {
+void watchEndSignals(void (*onSignal)(EndSignal)) {
   g_onSignal = onSignal;
-  g_inHandler = inHandler;
-  processBarrierAvailable();
-  sigset_t set = endSignalSet();
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  // The thread only runs the end routine: a small stack, so that it starts
-  // even where address space is scarce.
-  pthread_attr_t attributes;
-  pthread_attr_init(&attributes);
-  pthread_attr_setstacksize(&attributes, std::max<size_t>(PTHREAD_STACK_MIN, 256 << 10));
-  pthread_t thread;
-  bool started = pthread_create(&thread, &attributes, watchSignals, nullptr) == 0;
-  pthread_attr_destroy(&attributes);
-  if (started) {
-    pthread_detach(thread);
-    return;
+  struct sigaction action = {};
+  action.sa_handler = endSignalHandler;
+  // One end signal at a time: a second waits until the first has ended the
+  // process.
+  action.sa_mask = endSignalSet();
+  for (EndSignal signal : kEndSignals) {
+    int number = toSignalNumber(signal);
+    struct sigaction before = {};
+    // A signal ignored from the start (nohup, a background job) stays ignored.
+    if (sigaction(number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    sigaction(number, &action, nullptr);
   }
-  // Signals must never go unheard: plain handlers instead.
-  installPlainHandlers();
-  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
-void endBySignal(EndSignal signal) {
-  int number = toSignalNumber(signal);
-  struct sigaction action = {};
-  action.sa_handler = SIG_DFL;
-  sigemptyset(&action.sa_mask);
-  sigaction(number, &action, nullptr);
-  sigset_t only;
-  sigemptyset(&only);
-  sigaddset(&only, number);
-  // The signal is blocked in every thread; unblocking it here with one pending
-  // delivers it to this thread, and its default action ends the process.
-  kill(getpid(), number);
-  pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
-  for (;;) pause();
+namespace {
+thread_local int t_deferrals = 0;
+thread_local sigset_t t_maskBefore;
+}  // namespace
+
+void deferEndSignals() {
+  if (t_deferrals++ > 0) return;
+  sigset_t set = endSignalSet();
+  pthread_sigmask(SIG_BLOCK, &set, &t_maskBefore);
+}
+
+void allowEndSignals() {
+  if (--t_deferrals > 0) return;
+  // A signal that arrived meanwhile is delivered here.
+  pthread_sigmask(SIG_SETMASK, &t_maskBefore, nullptr);
 }
 
 }  // namespace os

@@ -1,5 +1,4 @@
-// Counters behind the failure seams, unique names and the buffered copy, for
-// the platform files.
+// Unique names and the buffered copy, for the platform files.
 #include "runtime/os_shared.h"
 
 #include <algorithm>
@@ -10,28 +9,6 @@
 #include "runtime/os.h"
 
 namespace os {
-namespace {
-
-struct FailureSeam {
-  std::atomic<int64_t> count{0};
-  std::atomic<int64_t> failAt{0};
-
-  bool fires() {
-    int64_t now = ++count;
-    int64_t chosen = failAt.load();
-    return chosen != 0 && now == chosen;
-  }
-  void reset(int64_t n) {
-    count = 0;
-    failAt = n;
-  }
-};
-
-FailureSeam g_fileChanges;
-FailureSeam g_opens;
-FailureSeam g_seeks;
-
-}  // namespace
 
 bool copyThroughBuffer(FileHandle from, int64_t offset, FileHandle to, int64_t n) {
   std::vector<char> buffer(static_cast<size_t>(std::clamp<int64_t>(n, 0, 1 << 20)));
@@ -56,15 +33,5 @@ std::string uniqueSuffix(uint64_t entropy) {
   for (int i = 0; i < 8; ++i, x /= 36) suffix.push_back(kAlphabet[x % 36]);
   return suffix;
 }
-
-bool seams::fileChangeFails() { return g_fileChanges.fires(); }
-bool seams::openFails() { return g_opens.fires(); }
-bool seams::seekFails() { return g_seeks.fires(); }
-
-void failNthFileChange(int64_t n) { g_fileChanges.reset(n); }
-int64_t fileChangeCount() { return g_fileChanges.count.load(); }
-void failNthOpen(int64_t n) { g_opens.reset(n); }
-void failNthSeek(int64_t n) { g_seeks.reset(n); }
-int64_t seekCount() { return g_seeks.count.load(); }
 
 }  // namespace os

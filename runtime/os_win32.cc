@@ -8,13 +8,13 @@
 #include <aclapi.h>
 
 #include <algorithm>
-#include <atomic>
 #include <climits>
 #include <cstring>
 #include <mutex>
 #include <vector>
 
 #include "runtime/os_shared.h"
+#include "runtime/seams.h"
 
 namespace os {
 namespace {
@@ -181,6 +181,11 @@ bool renameReplacingOpenFile(const std::wstring& from, const std::wstring& to, D
 
 void (*g_onSignal)(EndSignal) = nullptr;
 
+// Held by a deferral of end signals and taken for good by the console
+// handler, which runs on a thread of the system's own.
+SRWLOCK g_signalsDeferred = SRWLOCK_INIT;
+thread_local int t_deferrals = 0;
+
 // Ends the process as the system's own handling of Ctrl+C would.
 constexpr UINT kInterruptedExit = 0xC000013A;
 
@@ -195,8 +200,11 @@ BOOL WINAPI consoleEvent(DWORD event) {
     default: return FALSE;
   }
   // The system runs this on a thread of its own; it returns only when done.
+  AcquireSRWLockExclusive(&g_signalsDeferred);
   if (g_onSignal) g_onSignal(which);
-  endBySignal(which);
+  // Abrupt on purpose: the main thread is stopped wherever it is.
+  TerminateProcess(GetCurrentProcess(), kInterruptedExit);
+  for (;;) Sleep(INFINITE);
 }
 
 }  // namespace
@@ -212,23 +220,6 @@ FileHandle openExistingForReading(const std::string& path) {
   return fileOf(keepDiskFile(CreateFileW(longPath(path).c_str(), GENERIC_READ,
                                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
-}
-
-FileHandle createOrTruncate(const std::string& path) {
-  std::wstring wide = longPath(path);
-  HANDLE handle =
-      keepDiskFile(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (handle == INVALID_HANDLE_VALUE) {
-    // Write access alone, keeping the file's attributes.
-    handle = keepDiskFile(CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (handle != INVALID_HANDLE_VALUE && !SetEndOfFile(handle)) {
-      CloseHandle(handle);
-      handle = INVALID_HANDLE_VALUE;
-    }
-  }
-  return fileOf(handle);
 }
 
 int64_t readFully(FileHandle file, void* destination, int64_t n) {
@@ -544,29 +535,17 @@ bool writeStandardOutput(const void* bytes, int64_t n) {
 
 void keepWritesFromEndingTheProcess() {}  // no signal ends a write here
 
-void watchEndSignals(void (*onSignal)(EndSignal), void (*)()) {
+void watchEndSignals(void (*onSignal)(EndSignal)) {
   g_onSignal = onSignal;
   SetConsoleCtrlHandler(consoleEvent, TRUE);  // added to the handlers already there
 }
 
-void lightBarrier() { std::atomic_signal_fence(std::memory_order_seq_cst); }
-
-void heavyBarrier() {
-  // Makes every other thread's pending stores visible, as membarrier does.
-  FlushProcessWriteBuffers();
-  std::atomic_thread_fence(std::memory_order_seq_cst);
+void deferEndSignals() {
+  if (t_deferrals++ == 0) AcquireSRWLockExclusive(&g_signalsDeferred);
 }
 
-void pauseBriefly() { Sleep(1); }
-
-void waitForever() {
-  for (;;) Sleep(INFINITE);
-}
-
-void endBySignal(EndSignal) {
-  // Abrupt on purpose: the main thread may hold any lock of the runtime.
-  TerminateProcess(GetCurrentProcess(), kInterruptedExit);
-  for (;;) Sleep(INFINITE);
+void allowEndSignals() {
+  if (--t_deferrals == 0) ReleaseSRWLockExclusive(&g_signalsDeferred);
 }
 
 }  // namespace os

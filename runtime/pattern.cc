@@ -6,7 +6,6 @@
 #include <new>
 
 #include "runtime/pattern_engine.h"
-#include "runtime/run_lock.h"
 #include "runtime/text_codec.h"
 
 namespace {
@@ -19,8 +18,8 @@ struct CompiledPattern {
 };
 
 // Entry i holds the compiled form of handle i + 1, with no code once released
-// or when compilation failed. Never destroyed: the end routine may run during
-// exit.
+// or when compilation failed. Never destroyed, so that freeAllPatterns works
+// however late.
 std::vector<CompiledPattern>& patternRegistry() {
   static auto* registry = new std::vector<CompiledPattern>;
   return *registry;
@@ -57,16 +56,21 @@ int sequenceLength(unsigned char lead) {
   return 1;
 }
 
+void freePattern(Pattern pattern) {
+  const CompiledPattern* compiled = compiledForm(pattern);
+  if (!compiled) return;
+  pattern_engine::release(compiled->code);
+  patternRegistry()[pattern - 1] = CompiledPattern{};
+}
+
 }  // namespace
 
 void initPatterns() {
-  RunLock lock;
   patternRegistry();
   utf8Subject();
 }
 
 Pattern createPattern(const char16_t* text, int32_t options) {
-  RunLock lock;
   auto& registry = patternRegistry();
   registry.emplace_back();
   Pattern handle = static_cast<Pattern>(registry.size());
@@ -80,7 +84,6 @@ Pattern createPattern(const char16_t* text, int32_t options) {
 }
 
 int32_t patternMatches(Pattern pattern, std::u16string_view subject) {
-  RunLock lock;
   const CompiledPattern* compiled = compiledForm(pattern);
   if (!compiled) return 0;
   std::string& utf8 = utf8Subject();
@@ -102,7 +105,6 @@ int32_t patternMatches(Pattern pattern, std::u16string_view subject) {
 
 int32_t extractMatches(Pattern pattern, std::u16string_view subject,
                        std::vector<std::u16string>* matches) {
-  RunLock lock;
   const CompiledPattern* compiled = compiledForm(pattern);
   if (!compiled) return 0;
   std::string& utf8 = utf8Subject();
@@ -140,16 +142,7 @@ int32_t extractMatches(Pattern pattern, std::u16string_view subject,
   return failed ? kPatternFailed : count;
 }
 
-void freePattern(Pattern pattern) {
-  RunLock lock;
-  const CompiledPattern* compiled = compiledForm(pattern);
-  if (!compiled) return;
-  pattern_engine::release(compiled->code);
-  patternRegistry()[pattern - 1] = CompiledPattern{};
-}
-
 void freeAllPatterns() {
-  RunLock lock;
   auto& registry = patternRegistry();
   // Entries stay (empty) so that no handle is ever given out twice.
   for (Pattern handle = 1; handle <= registry.size(); ++handle) freePattern(handle);

@@ -40,7 +40,7 @@ int32_t patternMatches(Pattern pattern, std::u16string_view subject);
 int32_t extractMatches(Pattern pattern, std::u16string_view subject,
                        std::vector<std::u16string>* matches);
 
-void freePattern(Pattern pattern);
+// Releases every compiled pattern; their handles then act as no pattern.
 void freeAllPatterns();
 
 #endif  // ORRINVALE_RUNTIME_PATTERN_H_

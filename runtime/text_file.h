@@ -1,5 +1,5 @@
 // Buffered text files: open, detect the encoding from the byte-order mark,
-// read lines into UTF-16 strings and write them back in the same encoding.
+// read and write bytes through one buffer per file.
 // Every open file is registered, so that the end routine can close (and so
 // write out) whatever is still open when the program ends.
 #ifndef ORRINVALE_RUNTIME_TEXT_FILE_H_
@@ -29,15 +29,13 @@ struct TextFile {
   // not lose data checks it before trusting what it read.
   bool readFailed = false;
   bool writeFailed = false;
-  std::string lineBytes;  // reused by readLine and writeLine
   // The file as it was when the run took it over; a replacement checks that
   // nobody has changed it since.
   os::FileStamp stampAtOpen;
 };
 
-// Both return null when the system refuses or the path is not a regular file.
+// Null when the system refuses or the path is not a regular file.
 TextFile* openForReading(std::u16string_view name);
-TextFile* createForWriting(std::u16string_view name);
 // Takes over an already open handle for writing (a fresh temporary file).
 TextFile* adoptForWriting(os::FileHandle handle);
 
@@ -48,26 +46,6 @@ TextFile* openForReadingExclusively(std::u16string_view name);
 
 // Detects the byte-order mark at the current position and steps over it.
 TextFormat readFormat(TextFile* file);
-
-// True when no further whole unit of format can be read (or reading has
-// failed). Bytes of a partial unit at the very end are no line: they are
-// left for readBytes.
-bool atEnd(TextFile* file, TextFormat format);
-
-// Reads the next line, without its line end (CR LF, LF, CR or a zero unit),
-// into *line.
-void readLine(TextFile* file, TextFormat format, std::u16string* line);
-
-// The same line as its raw bytes in the file's encoding: whole units, without
-// the line end. The view is valid until the next call on file.
-std::string_view readLineBytes(TextFile* file, TextFormat format);
-
-void writeFormat(TextFile* file, TextFormat format);
-// Writes text and CR LF, both encoded in format.
-void writeLine(TextFile* file, std::u16string_view text, TextFormat format);
-
-// Writes bytes already encoded in format, then CR LF in format.
-void writeRawLine(TextFile* file, std::string_view raw, TextFormat format);
 
 // Writes out buffered output. False if any write to this file has failed so far.
 bool flushBuffer(TextFile* file);

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "app/driver.h"
+#include "runtime/text_file.h"
 #include "tests/reference/reference_passes.h"
 
 // A fresh directory, removed with its content when the object goes.
@@ -21,6 +22,8 @@ struct ScratchDir {
 };
 
 std::string readBytes(const std::string& path);
+// A new or emptied file at path, open for writing as a TextFile; null on failure.
+TextFile* createForWriting(const std::string& path);
 void writeBytes(const std::string& path, const std::string& bytes);
 bool fileExists(const std::string& path);
 std::vector<std::string> listDirectory(const std::string& path);

@@ -76,3 +76,8 @@ RunResult runTool(const std::string& directory, const std::vector<std::string>& 
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
 }
+
+TextFile* createForWriting(const std::string& path) {
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  return fd < 0 ? nullptr : adoptForWriting(os::FileHandle{fd});
+}

@@ -73,3 +73,11 @@ RunResult runTool(const std::string& directory, const std::vector<std::string>& 
   CloseHandle(readEnd);
   return result;
 }
+
+TextFile* createForWriting(const std::string& path) {
+  HANDLE handle =
+      CreateFileW(std::filesystem::path(path).wstring().c_str(), GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  return adoptForWriting(os::FileHandle{reinterpret_cast<intptr_t>(handle)});
+}

@@ -14,6 +14,7 @@
 #include "runtime/os.h"
 #include "runtime/pattern.h"
 #include "runtime/text_codec.h"
+#include "tests/test_seams.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -303,10 +304,10 @@ TEST_F(BlockScanTest, AFailedWriteInTheBackgroundCopyKeepsTheFile) {
   for (int failing = 1;; ++failing) {
     writeBytes(path, original);
     ProcedureTable table;
-    os::failNthFileChange(failing);
+    failNthFileChange(failing);
     std::string printed = captureOutput([&] { runPasses(utf16(path), table, PassWay::Fast); });
-    int64_t changes = os::fileChangeCount();
-    os::failNthFileChange(0);
+    int64_t changes = fileChangeCount();
+    failNthFileChange(0);
     EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"Velmarin.asm"}) << failing;
     if (failing > changes) {
       EXPECT_EQ(printed, consoleBytes({"Found 1 procedure macros.",

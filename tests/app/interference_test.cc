@@ -72,9 +72,9 @@ TEST(Interference, SignalsAtAnyMomentLeaveTheOldOrTheNewFile) {
   }
 }
 
-// Where the signal thread cannot start (here: no processes left for the
-// user), plain handlers must still end the run cleanly.
-TEST(Interference, SignalsAreHeardWithoutTheSignalThread) {
+// Where no thread can start (here: no processes left for the user), so that
+// the run copies everything on its own, signals still end it cleanly.
+TEST(Interference, SignalsAreHeardWhereNoThreadCanStart) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to an unprivileged user";
   setenv("ASAN_OPTIONS", "detect_leaks=0", 1);  // the leak checker needs a thread too
   // Large enough that a run lasts well beyond the start of the process.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/app/table_keys.h"
+
 namespace {
 
 TEST(ProcedureTable, AccessCreatesMissingEntriesAndKeysCompareExactly) {

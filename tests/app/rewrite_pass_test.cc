@@ -9,6 +9,7 @@
 #include "runtime/pattern.h"
 #include "runtime/text_codec.h"
 #include "runtime/text_file.h"
+#include "tests/test_seams.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -164,9 +165,9 @@ TEST_P(RewritePassTest, EveryByteOutsideTheEditsStaysAsItWas) {
 // the rewrite could open would have every invocation judged on an empty table.
 TEST_P(RewritePassTest, WhatTheScanCouldNotOpenIsNotRewritten) {
   writeBytes(path(), kProgram + "MP12\r\nMP7\r\n");
-  os::failNthOpen(1);
+  failNthOpen(1);
   std::string printed = captureOutput([&] { runPasses(utf16(path()), table, GetParam()); });
-  os::failNthOpen(0);
+  failNthOpen(0);
   const std::string notFound = "File '" + path() + "' not found.";
   EXPECT_EQ(printed, consoleBytes({notFound, notFound}));
   EXPECT_EQ(readBytes(path()), kProgram + "MP12\r\nMP7\r\n");
@@ -182,10 +183,10 @@ TEST_P(RewritePassTest, AFailedSeekAnywhereKeepsTheFileAndSaysSo) {
   const std::string unwritten = consoleBytes({name + " could not be written."});
   for (int failing = 1;; ++failing) {
     writeBytes(path(), original);
-    os::failNthSeek(failing);
+    failNthSeek(failing);
     std::string printed = captureOutput([&] { runPasses(utf16(path()), table, GetParam()); });
-    int64_t seeks = os::seekCount();
-    os::failNthSeek(0);
+    int64_t seeks = seekCount();
+    failNthSeek(0);
     if (failing > seeks) {
       EXPECT_NE(readBytes(path()), original);
       EXPECT_GT(failing, 2);
@@ -223,10 +224,10 @@ TEST_P(RewritePassTest, AFailedWriteAnywhereKeepsTheFileAndSaysSo) {
   const std::string failed = consoleBytes({"File '" + path() + "' could not be written."});
   for (int failing = 1;; ++failing) {
     writeBytes(path(), original);
-    os::failNthFileChange(failing);
+    failNthFileChange(failing);
     std::string printed = runOnFile();
-    int64_t changes = os::fileChangeCount();
-    os::failNthFileChange(0);
+    int64_t changes = fileChangeCount();
+    failNthFileChange(0);
     EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"Velmarin.asm"});
     if (failing > changes) {
       EXPECT_EQ(printed, summary(copies, 2 * copies));

@@ -10,6 +10,7 @@
 #include "app/scan_rules.h"
 #include "runtime/pattern.h"
 #include "runtime/text_file.h"
+#include "tests/app/table_keys.h"
 #include "tests/test_support.h"
 
 namespace {

@@ -14,6 +14,7 @@
 #include "runtime/file_replace.h"
 #include "runtime/pattern.h"
 #include "runtime/text_file.h"
+#include "tests/reference/text_lines.h"
 
 namespace {
 

@@ -7,13 +7,12 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <thread>
-
 #include <gtest/gtest.h>
 
-#include "runtime/run_lock.h"
+#include "runtime/file_replace.h"
 #include "runtime/text_file.h"
+#include "tests/file_replace_support.h"
+#include "tests/test_seams.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -63,60 +62,83 @@ int inChild(const std::function<void()>& body) {
   return status;
 }
 
-void endRoutine() { closeAllFiles(); }
-
-// A child that opens the console, leaves line buffered in a new file at path,
-// then runs signalItself and waits to be ended. Returns its wait status.
-int childWithBufferedLine(const std::string& path, const std::u16string& line,
-                          const std::function<void()>& signalItself) {
-  return inChild([&] {
-    openConsole(endRoutine);
-    TextFile* file = createForWriting(utf16(path));
-    writeLine(file, line, TextFormat::Ansi);
-    signalItself();
-    for (;;) pause();
-  });
-}
-
 void expectEndedBy(int status, int signal) {
-  ASSERT_TRUE(WIFSIGNALED(status));
+  ASSERT_TRUE(WIFSIGNALED(status)) << status;
   EXPECT_EQ(WTERMSIG(status), signal);
 }
 
-TEST(ConsoleClose, HangupWritesOutBufferedFileOutputBeforeTheProcessEnds) {
-  ScratchDir dir;
-  std::string path = dir.file("out");
-  expectEndedBy(childWithBufferedLine(path, u"still buffered", [] { kill(getpid(), SIGHUP); }),
-                SIGHUP);
-  EXPECT_EQ(readBytes(path), "still buffered\r\n");
-}
-
-TEST(ConsoleClose, EndRoutineWaitsForTheOperationInProgress) {
-  ScratchDir dir;
-  std::string path = dir.file("out");
-  int report[2];
-  ASSERT_EQ(pipe(report), 0);
-  int status = childWithBufferedLine(path, u"line", [&] {
-    RunLock operation;  // as a read or write in progress would
-    kill(getpid(), SIGHUP);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    char sizeWhileBusy = static_cast<char>(readBytes(path).size());
-    (void)!write(report[1], &sizeWhileBusy, 1);
+// A child that opens the console, begins replacing path's content with text
+// and signals itself before its nth data-changing call from there on.
+// Returns its wait status.
+int childSignalledWhileReplacing(const std::string& path, const std::string& text, int64_t n,
+                                 void (*signalItself)()) {
+  return inChild([&] {
+    openConsole();
+    TextFile* source = openForReadingExclusively(utf16(path));
+    Replacement replacement;
+    if (!source || beginReplacement(utf16(path), source, &replacement) != ReplaceStart::Ready)
+      _exit(2);
+    writeBytes(replacement.output, text.data(), static_cast<int64_t>(text.size()));
+    beforeNthFileChange(n, signalItself);
+    commitReplacement(&replacement);
+    for (;;) pause();  // a signal that was only deferred ends the process here
   });
-  char sizeWhileBusy = 99;
-  ASSERT_EQ(read(report[0], &sizeWhileBusy, 1), 1);
-  close(report[0]);
-  close(report[1]);
-  EXPECT_EQ(sizeWhileBusy, 0);  // the file was neither closed nor written out
-  expectEndedBy(status, SIGHUP);
-  EXPECT_EQ(readBytes(path), "line\r\n");
 }
 
-TEST(ConsoleClose, InterruptEndsWithoutTheEndRoutine) {
+// The data-changing calls of one whole commit, counted without signals.
+int64_t changesOfACommit(const std::string& path) {
+  ReplaceStart start;
+  failNthFileChange(0);
+  int64_t before = fileChangeCount();
+  EXPECT_TRUE(replaceWith(path, "counted\r\n", &start));
+  return fileChangeCount() - before;
+}
+
+// From the first write of the new content to the rename: a signal before the
+// new file has a name removes it, one in the short section around the rename
+// waits for it; the run ends by the signal either way, leaving one whole file.
+TEST(EndSignals, ASignalAtAnyStepOfACommitLeavesOneWholeFileAndEndsTheRun) {
   ScratchDir dir;
-  std::string path = dir.file("out");
-  expectEndedBy(childWithBufferedLine(path, u"lost", [] { kill(getpid(), SIGINT); }), SIGINT);
-  EXPECT_EQ(readBytes(path), "");
+  const std::string path = dir.file("Velmarin.asm");
+  writeBytes(path, "old\r\n");
+  const int64_t changes = changesOfACommit(path);
+  ASSERT_GE(changes, 3);  // at least the write, the sync and the rename
+  const int signals[] = {SIGTERM, SIGINT, SIGHUP};
+  for (int64_t n = 1; n <= changes; ++n) {
+    writeBytes(path, "old\r\n");
+    const int signal = signals[n % 3];
+    static int chosen;
+    chosen = signal;
+    expectEndedBy(childSignalledWhileReplacing(path, "new\r\n", n, [] { raise(chosen); }), signal);
+    std::string after = readBytes(path);
+    if (n == 1) {
+      EXPECT_EQ(after, "old\r\n");  // before the file has a name
+    }
+    if (n == changes) {
+      EXPECT_EQ(after, "new\r\n");  // the rename is under way
+    }
+    EXPECT_TRUE(after == "old\r\n" || after == "new\r\n") << n << ": " << after;
+    EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"Velmarin.asm"}) << n;
+  }
+  failNthFileChange(0);
+}
+
+// A signal ignored when the run starts (nohup, a background job) is left
+// ignored: the replacement lands.
+TEST(EndSignals, ASignalIgnoredFromTheStartStaysIgnored) {
+  ScratchDir dir;
+  const std::string path = dir.file("Velmarin.asm");
+  writeBytes(path, "old\r\n");
+  int status = inChild([&] {
+    signal(SIGHUP, SIG_IGN);
+    openConsole();
+    ReplaceStart start;
+    raise(SIGHUP);
+    _exit(replaceWith(path, "new\r\n", &start) ? 0 : 1);
+  });
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(readBytes(path), "new\r\n");
 }
 
 }  // namespace

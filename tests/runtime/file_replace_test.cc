@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/file_replace_support.h"
+#include "tests/test_seams.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -35,11 +36,11 @@ TEST(Replacement, AFailedWriteAtAnyPointKeepsTheOriginal) {
     TextFile* source = openForReadingExclusively(utf16(dir.file("f")));
     Replacement replacement;
     ASSERT_EQ(beginReplacement(utf16(dir.file("f")), source, &replacement), ReplaceStart::Ready);
-    os::failNthFileChange(failing);
+    failNthFileChange(failing);
     for (int i = 0; i < 10; ++i) writeBytes(replacement.output, piece.data(), piece.size());
     bool committed = commitReplacement(&replacement);
-    int64_t changes = os::fileChangeCount();
-    os::failNthFileChange(0);
+    int64_t changes = fileChangeCount();
+    failNthFileChange(0);
     closeFile(source);
     if (failing > changes) {
       EXPECT_TRUE(committed);

@@ -68,9 +68,8 @@ TEST_F(PatternTest, NoPatternNeverMatches) {
 TEST_F(PatternTest, FreedPatternsActAsNoPattern) {
   Pattern temporary = createPattern(u"a", kCaseInsensitive);
   EXPECT_EQ(patternMatches(temporary, u"A"), 1);
-  freePattern(temporary);
-  EXPECT_EQ(patternMatches(temporary, u"A"), 0);
   freeAllPatterns();
+  EXPECT_EQ(patternMatches(temporary, u"A"), 0);
   EXPECT_EQ(patternMatches(invocation, u"MP1"), 0);
   Pattern fresh = createPattern(u"a", kCaseInsensitive);
   EXPECT_NE(fresh, invocation);  // handles are never reused

@@ -1,0 +1,34 @@
+// Reads keys back out of the table's slots.
+#include "tests/app/table_keys.h"
+
+#include <algorithm>
+
+struct TableKeys {
+  static std::u16string spell(uint64_t value, uint32_t digits) {
+    std::u16string text(u"_Procedure");
+    text.resize(text.size() + digits, u'0');
+    for (size_t i = text.size(); digits > 0; --digits, --i, value /= 10)
+      text[i - 1] = static_cast<char16_t>(u'0' + value % 10);
+    return text;
+  }
+
+  static std::u16string keyOf(const ProcedureTable& table, EntryIndex entry) {
+    const auto& byNumber = table.byNumber_;
+    auto found = std::find(byNumber.begin(), byNumber.end(), entry);
+    if (entry != kMainCode && found != byNumber.end()) {
+      uint64_t value = static_cast<uint64_t>(found - byNumber.begin());
+      return spell(value, static_cast<uint32_t>(std::to_string(value).size()));
+    }
+    for (const ProcedureTable::Slot& slot : table.slots_) {
+      if (slot.entry != entry) continue;
+      if (slot.keyLength & ProcedureTable::kDigitKey)
+        return spell(slot.key, slot.keyLength & ~ProcedureTable::kDigitKey);
+      return std::u16string(std::u16string_view(table.keyText_).substr(slot.key, slot.keyLength));
+    }
+    return {};
+  }
+};
+
+std::u16string keyOf(const ProcedureTable& table, EntryIndex entry) {
+  return TableKeys::keyOf(table, entry);
+}

@@ -1,0 +1,26 @@
+// Control of the seams in the tests' build of the code: the nth call of a
+// kind, counted from the last reset, fails as the system would fail it; the
+// scan reads blocks of a chosen size.
+#ifndef ORRINVALE_TESTS_TEST_SEAMS_H_
+#define ORRINVALE_TESTS_TEST_SEAMS_H_
+
+#include <cstdint>
+
+// Data-changing file calls (write, sync, metadata copy, naming, replace) fail
+// as on a full disk; 0 disables. fileChangeCount tells how many happened.
+void failNthFileChange(int64_t n);
+int64_t fileChangeCount();
+// Instead of failing the nth data-changing call, runs action just before it.
+void beforeNthFileChange(int64_t n, void (*action)());
+
+// Opens of an existing file for reading fail as with no handles left.
+void failNthOpen(int64_t n);
+
+// Moves of the position fail as on an I/O error.
+void failNthSeek(int64_t n);
+int64_t seekCount();
+
+// Blocks of the given size (0: the usual mebibyte) for every scan.
+void useBlockSize(int64_t bytes);
+
+#endif  // ORRINVALE_TESTS_TEST_SEAMS_H_
