@@ -68,9 +68,23 @@ check_format() {
   echo "Formatting: as .clang-format has it"
 }
 
+# The shipped program holds nothing that exists for tests: no seam, no
+# helper that only tests or the reference way call.
+check_no_test_code() {
+  local found
+  found=$(nm -C "$1" | grep -E 'seams::|failNth|beforeNth|fileChangeCount|seekCount|useBlockSize|keyOf|TableKeys|readLine|writeLine|writeRawLine|writeFormat|createForWriting|atEnd\(' || true)
+  if [ -n "$found" ]; then
+    echo "test code in $1:" >&2
+    echo "$found" >&2
+    exit 1
+  fi
+  echo "Shipped program: no test code ($(nm -C "$1" | grep -c ' [Tt] ') functions)"
+}
+
 run_tests() {
   check_format
   build build/release -DCMAKE_BUILD_TYPE=Release
+  check_no_test_code build/release/orrinvale
   (cd build/release && ctest --output-on-failure -j 2)
   build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DORRINVALE_SANITIZE=ON
   (cd build/sanitize && ctest --output-on-failure -j 2)
