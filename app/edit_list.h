@@ -44,10 +44,11 @@ class EditList {
   // Invocations come in file order.
   void addInvocation(int64_t start, EntryIndex label) {
     if (start < firstInvocation) firstInvocation = start;
-    uint8_t bytes[16];
-    size_t n = putNumber(static_cast<uint64_t>(start - lastStart_), bytes);
-    n += putNumber(label, bytes + n);
-    invocations_.insert(invocations_.end(), bytes, bytes + n);
+    // Written in place: two numbers take at most 15 bytes.
+    if (invocations_.size() - used_ < 16) invocations_.resize(std::max<size_t>(4096, 2 * used_));
+    uint8_t* at = invocations_.data() + used_;
+    size_t n = putNumber(static_cast<uint64_t>(start - lastStart_), at);
+    used_ += n + putNumber(label, at + n);
     lastStart_ = start;
     ++count_;
   }
@@ -65,8 +66,7 @@ class EditList {
   // Reads the invocations back in file order.
   class Reader {
    public:
-    explicit Reader(const EditList& list)
-        : at_(list.invocations_.data()), end_(at_ + list.invocations_.size()) {}
+    explicit Reader(const EditList& list) : at_(list.invocations_.data()), end_(at_ + list.used_) {}
     bool next(Invocation* invocation) {
       if (at_ == end_) return false;
       start_ += static_cast<int64_t>(takeNumber(&at_));
@@ -94,7 +94,8 @@ class EditList {
  private:
   // Per invocation, two numbers seven bits a byte (the high bit says more
   // follow): the distance from the previous invocation's start, and the label.
-  std::vector<uint8_t> invocations_;
+  std::vector<uint8_t> invocations_;  // [0, used_) in use
+  size_t used_ = 0;
   size_t count_ = 0;
   int64_t lastStart_ = 0;
   void markRegion(size_t region);

@@ -9,8 +9,11 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/line_end_mending.h"
+#include "app/output_writer.h"
 
 namespace {
 
@@ -56,6 +59,7 @@ class EditWriter {
     if (edits_.missingLineEnd) append(lineEnd_);
     if (!copyRaw(edits_.scannedEnd)) return false;
     flushOutput();
+    writer_.wait();
     return true;
   }
 
@@ -70,17 +74,14 @@ class EditWriter {
 
   // Room for n more bytes at the end of the output buffer.
   char* room(size_t n) {
-    if (outputUsed_ + n > outputCapacity_) {
+    if (outputUsed_ + n > buffer_.size()) {
       flushOutput();
-      if (n > outputCapacity_) {
-        outputCapacity_ = std::max(n, kOutputSize);
-        buffer_.reset(new char[outputCapacity_]);
-      }
+      if (n > buffer_.size()) buffer_.resize(n);
     }
-    return buffer_.get() + outputUsed_;
+    return buffer_.data() + outputUsed_;
   }
   void used(char* end) {
-    outputUsed_ = static_cast<size_t>(end - buffer_.get());
+    outputUsed_ = static_cast<size_t>(end - buffer_.data());
     if (outputUsed_ >= kOutputSize / 2) flushOutput();
   }
   void append(std::string_view bytes) {
@@ -89,14 +90,17 @@ class EditWriter {
     memcpy(at, bytes.data(), bytes.size());
     used(at + bytes.size());
   }
+  // Sends the buffer to the writer and goes on in the other one.
   void flushOutput() {
-    writeBytes(output_, buffer_.get(), static_cast<int64_t>(outputUsed_));
+    if (outputUsed_ == 0) return;
+    writer_.send(buffer_.data(), outputUsed_);
     // The disk writes what is ready while the rest is made.
     unsentToDisk_ += static_cast<int64_t>(outputUsed_);
     if (unsentToDisk_ >= kWriteBackStep) {
       startWriteBack(output_);
       unsentToDisk_ = 0;
     }
+    std::swap(buffer_, spare_);
     outputUsed_ = 0;
   }
 
@@ -135,6 +139,7 @@ class EditWriter {
     if (n <= 0) return true;
     if (n >= kSystemCopyMinimum) {
       flushOutput();
+      writer_.wait();
       copyBytes(source_, done_, n, output_);
       startWriteBack(output_);
       sourceAt_ = -1;  // the copy leaves the source's position undefined
@@ -192,16 +197,25 @@ class EditWriter {
       next = end + (crlf ? 2 : 1);
     }
     std::string_view trimmed = line.substr(first * kSize, (last - first) * kSize);
-    std::string_view lineEnd = hasEnd ? lineEnd_ : lineEnd_.substr(0, 0);
-    char* out = room(removed_.before.size() + trimmed.size() + removed_.after.size() + 8);
-    for (std::string_view piece : {removed_.before, trimmed, removed_.after, lineEnd}) {
-      if (piece.empty()) continue;
-      memcpy(out, piece.data(), piece.size());
-      out += piece.size();
-    }
+    const PaddedPiece& after = hasEnd ? afterWithEnd_ : afterWithoutEnd_;
+    char* out = room(before_.size + trimmed.size() + after.size + kShortCopy);
+    out = copyShort(out, before_.bytes.data(), before_.size,
+                    before_.bytes.data() + before_.bytes.size());
+    out = copyShort(out, trimmed.data(), trimmed.size(), window_.data() + window_.size());
+    out = copyShort(out, after.bytes.data(), after.size, after.bytes.data() + after.bytes.size());
     used(out);
     done_ = start + static_cast<int64_t>(next * kSize);
     return true;
+  }
+
+  // A piece of the usual comment, a few dozen bytes, is copied by a move of
+  // fixed size (a few instructions, no call) where the bytes after it may be
+  // read, as they may be written in the output's room.
+  static constexpr size_t kShortCopy = 32;
+  static char* copyShort(char* out, const char* from, size_t n, const char* readableEnd) {
+    if (n <= kShortCopy && from + kShortCopy <= readableEnd) memcpy(out, from, kShortCopy);
+    else memcpy(out, from, n);
+    return out + n;
   }
 
   static constexpr int64_t kWriteBackStep = int64_t{8} << 20;
@@ -216,8 +230,23 @@ class EditWriter {
   int64_t windowStart_ = 0;
   const std::string_view lineEnd_;
   const RemovedLineParts removed_;  // what a removed line's comment is made of
-  std::unique_ptr<char[]> buffer_;
-  size_t outputUsed_ = 0, outputCapacity_ = 0;
+  // The comment's fixed parts, zeros after them, so that a short one goes by
+  // one fixed move.
+  struct PaddedPiece {
+    explicit PaddedPiece(std::string text)
+        : bytes(std::move(text) + std::string(kShortCopy, '\0')), size(bytes.size() - kShortCopy) {}
+    std::string bytes;
+    size_t size;
+  };
+  const PaddedPiece before_{std::string(removed_.before)};
+  const PaddedPiece afterWithEnd_{std::string(removed_.after) + std::string(lineEnd_)};
+  const PaddedPiece afterWithoutEnd_{std::string(removed_.after)};
+  // What the program writes itself: buffer_ is filled while the writer
+  // writes spare_.
+  std::vector<char> buffer_ = std::vector<char>(kOutputSize);
+  std::vector<char> spare_ = std::vector<char>(kOutputSize);
+  size_t outputUsed_ = 0;
+  OutputWriter writer_{output_};
 };
 
 }  // namespace
