@@ -212,7 +212,8 @@ class EditWriter {
   // fixed size (a few instructions, no call) where the bytes after it may be
   // read, as they may be written in the output's room.
   static constexpr size_t kShortCopy = 32;
-  static char* copyShort(char* out, const char* from, size_t n, const char* readableEnd) {
+  [[gnu::always_inline]] static char* copyShort(char* out, const char* from, size_t n,
+                                                const char* readableEnd) {
     if (n <= kShortCopy && from + kShortCopy <= readableEnd) memcpy(out, from, kShortCopy);
     else memcpy(out, from, n);
     return out + n;
