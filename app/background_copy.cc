@@ -5,9 +5,9 @@
 #include "app/background_copy.h"
 
 #include <algorithm>
-#include <system_error>
 
 #include "app/edit_list.h"
+#include "app/helper_thread.h"
 
 namespace {
 
@@ -28,14 +28,8 @@ BackgroundCopy::BackgroundCopy(TextFile* source, TextFile* output, int unitSize,
   source_ = source->handle;
   output_ = output->handle;
   sourceSize_ = source->stampAtOpen.size;
-  try {
-    // Started with end signals deferred, which it keeps: they go to the main
-    // thread, which defers them while it changes what the handler reads.
-    os::EndSignalsDeferred deferred;
-    thread_ = std::thread([this] { copyLoop(); });
-  } catch (const std::system_error&) {
-    // No thread: the rewrite copies everything itself.
-  }
+  // Without a thread the rewrite copies everything itself.
+  startHelperThread(&thread_, [this] { copyLoop(); });
 }
 
 BackgroundCopy::~BackgroundCopy() { finish(); }

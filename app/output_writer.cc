@@ -1,8 +1,7 @@
 // The output writer's thread: one buffer in flight at a time.
 #include "app/output_writer.h"
 
-#include <system_error>
-
+#include "app/helper_thread.h"
 #include "runtime/os.h"
 
 namespace {
@@ -21,26 +20,16 @@ OutputWriter::~OutputWriter() {
 
 void OutputWriter::send(const char* data, size_t n) {
   if (n == 0) return;
-  // A small output is written at once: a thread would cost more than it saves.
-  if (!thread_.joinable() && n < kWorthAThread) {
-    writeBytes(output_, data, static_cast<int64_t>(n));
-    return;
-  }
-  if (!thread_.joinable() && !noThread_) {
+  if (!thread_.joinable()) {
+    // A small output is written at once: a thread would cost more than it
+    // saves. So is everything where no thread can start.
+    if (n < kWorthAThread || noThread_) return writeBytes(output_, data, static_cast<int64_t>(n));
     // What output holds in its own buffer goes first.
     flushBuffer(output_);
-    try {
-      // Started with end signals deferred, which it keeps: they go to the
-      // main thread.
-      os::EndSignalsDeferred deferred;
-      thread_ = std::thread([this] { writeLoop(); });
-    } catch (const std::system_error&) {
+    if (!startHelperThread(&thread_, [this] { writeLoop(); })) {
       noThread_ = true;
+      return writeBytes(output_, data, static_cast<int64_t>(n));
     }
-  }
-  if (noThread_) {
-    writeBytes(output_, data, static_cast<int64_t>(n));
-    return;
   }
   std::unique_lock<std::mutex> guard(lock_);
   changed_.wait(guard, [this] { return pending_ == nullptr; });
