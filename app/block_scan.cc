@@ -169,7 +169,8 @@ class BlockScanner {
         size_t start = lineStart(at), end = lineEnd(at, count);
         if (!decoded)
           rules_.takeLine(bytes + start * kSize, (end - start) * kSize,
-                          offset + static_cast<int64_t>(start * kSize));
+                          offset + static_cast<int64_t>(start * kSize),
+                          unit(bytes, at) == '_' || wantedWithin(at + 1, end));
         if (end == count) {
           // Only at the end of the file does a line lack its end.
           edits_->missingLineEnd = true;
@@ -180,6 +181,17 @@ class BlockScanner {
       }
     }
     return nextLine;
+  }
+
+  // Whether a unit in [from, end) is wanted. Past the first unit of a line
+  // that is not a space, only a '_' is.
+  bool wantedWithin(size_t from, size_t end) const {
+    if (from >= end) return false;
+    size_t word = from / 64, lastWord = (end - 1) / 64;
+    uint64_t bits = wanted_[word] & ~bitsBelow(from % 64);
+    while (word < lastWord && !bits) bits = wanted_[++word];
+    if (word == lastWord) bits &= ~uint64_t{0} >> (63 - (end - 1) % 64);
+    return bits != 0;
   }
 
   // A line end other than CR LF at unit at of the units from offset.

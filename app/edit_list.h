@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "app/procedure_table.h"
@@ -40,15 +41,19 @@ struct Invocation {
 };
 
 class EditList {
+  struct Chunk {
+    std::unique_ptr<uint8_t[]> bytes;
+    size_t used = 0;  // set when the next chunk starts
+  };
+
  public:
   // Invocations come in file order.
   void addInvocation(int64_t start, EntryIndex label) {
     if (start < firstInvocation) firstInvocation = start;
     // Written in place: two numbers take at most 15 bytes.
-    if (invocations_.size() - used_ < 16) invocations_.resize(std::max<size_t>(4096, 2 * used_));
-    uint8_t* at = invocations_.data() + used_;
-    size_t n = putNumber(static_cast<uint64_t>(start - lastStart_), at);
-    used_ += n + putNumber(label, at + n);
+    if (chunkEnd_ - at_ < 16) startChunk();
+    at_ += putNumber(static_cast<uint64_t>(start - lastStart_), at_);
+    at_ += putNumber(label, at_);
     lastStart_ = start;
     ++count_;
   }
@@ -66,9 +71,14 @@ class EditList {
   // Reads the invocations back in file order.
   class Reader {
    public:
-    explicit Reader(const EditList& list) : at_(list.invocations_.data()), end_(at_ + list.used_) {}
+    explicit Reader(const EditList& list) : list_(list) {}
     bool next(Invocation* invocation) {
-      if (at_ == end_) return false;
+      while (at_ == end_) {
+        if (chunk_ == list_.chunks_.size()) return false;
+        const Chunk& chunk = list_.chunks_[chunk_++];
+        at_ = chunk.bytes.get();
+        end_ = chunk_ == list_.chunks_.size() ? list_.at_ : at_ + chunk.used;
+      }
       start_ += static_cast<int64_t>(takeNumber(&at_));
       invocation->start = start_;
       invocation->label = static_cast<EntryIndex>(takeNumber(&at_));
@@ -76,8 +86,10 @@ class EditList {
     }
 
    private:
-    const uint8_t* at_;
-    const uint8_t* end_;
+    const EditList& list_;
+    size_t chunk_ = 0;
+    const uint8_t* at_ = nullptr;
+    const uint8_t* end_ = nullptr;
     int64_t start_ = 0;
   };
 
@@ -94,11 +106,15 @@ class EditList {
  private:
   // Per invocation, two numbers seven bits a byte (the high bit says more
   // follow): the distance from the previous invocation's start, and the label.
-  std::vector<uint8_t> invocations_;  // [0, used_) in use
-  size_t used_ = 0;
+  // They go in chunks that never move: growing copies nothing, and no
+  // byte is touched before it is written.
+  std::vector<Chunk> chunks_;
+  uint8_t* at_ = nullptr;  // where the next invocation goes in the last chunk
+  uint8_t* chunkEnd_ = nullptr;
   size_t count_ = 0;
   int64_t lastStart_ = 0;
   void markRegion(size_t region);
+  void startChunk();
 
   // Seven bits a byte, the high bit set where more follow.
   static size_t putNumber(uint64_t value, uint8_t* out) {

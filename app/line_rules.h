@@ -31,8 +31,9 @@ class LineRules {
   }
 
   // One line, without its line end: n bytes at line, which start at offset in
-  // the file.
-  void takeLine(const unsigned char* line, size_t n, int64_t offset) {
+  // the file. A line without a '_' names no label: holdsUnderscore false
+  // spares the look for one.
+  void takeLine(const unsigned char* line, size_t n, int64_t offset, bool holdsUnderscore = true) {
     size_t first = 0, count = n / kSize;
     U::trimSpaces(line, &first, &count);
     if (first == count) return;
@@ -60,7 +61,7 @@ class LineRules {
         return takeLabelLine(line, first, count, digits);
       }
     }
-    takeReferences(line, first, count);
+    if (holdsUnderscore) takeReferences(line, first, count);
   }
 
   // A reference if "_procedure" and digits start at units[at]; units[count]

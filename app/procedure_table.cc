@@ -24,30 +24,6 @@ bool packDigitKey(std::u16string_view key, uint64_t* value, uint32_t* digits) {
   return true;
 }
 
-// Whether digits decimal digits of value begin with a zero (more than one).
-bool hasLeadingZero(uint64_t value, uint32_t digits) {
-  static constexpr uint64_t kPowers[] = {1ULL,
-                                         10ULL,
-                                         100ULL,
-                                         1000ULL,
-                                         10000ULL,
-                                         100000ULL,
-                                         1000000ULL,
-                                         10000000ULL,
-                                         100000000ULL,
-                                         1000000000ULL,
-                                         10000000000ULL,
-                                         100000000000ULL,
-                                         1000000000000ULL,
-                                         10000000000000ULL,
-                                         100000000000000ULL,
-                                         1000000000000000ULL,
-                                         10000000000000000ULL,
-                                         100000000000000000ULL,
-                                         1000000000000000000ULL};
-  return digits > 1 && value < kPowers[digits - 1];
-}
-
 uint64_t mix(uint64_t x) {
   x ^= x >> 30;
   x *= 0xBF58476D1CE4E5B9ULL;
@@ -110,26 +86,24 @@ EntryIndex ProcedureTable::find(std::u16string_view key, uint64_t hash, uint64_t
   return index;
 }
 
-EntryIndex indexForNumber(ProcedureTable& table, uint64_t value, uint32_t digits) {
+EntryIndex ProcedureTable::entryForNumber(uint64_t value, uint32_t digits) {
   // Numbers up to about a million, or a little beyond the entries there are,
   // go in the array; a file that names a few huge numbers costs no memory
   // for the gaps.
   if (!hasLeadingZero(value, digits) &&
-      value < std::max<uint64_t>(1 << 20, 8 * static_cast<uint64_t>(table.entries.size()))) {
-    auto& byNumber = table.byNumber_;
-    if (value >= byNumber.size())
-      byNumber.resize(std::max<size_t>(value + 1, 2 * byNumber.size()), ProcedureTable::kNoEntry);
-    EntryIndex& entry = byNumber[value];
-    if (entry == ProcedureTable::kNoEntry) {
+      value < std::max<uint64_t>(1 << 20, 8 * static_cast<uint64_t>(entries.size()))) {
+    if (value >= byNumber_.size())
+      byNumber_.resize(std::max<size_t>(value + 1, 2 * byNumber_.size()), kNoEntry);
+    EntryIndex& entry = byNumber_[value];
+    if (entry == kNoEntry) {
       // Met before the array reached it, the number was hashed; it stays
       // the same entry.
-      const ProcedureTable::Slot& slot =
-          table.slotFor({}, mix(value + digits), value, ProcedureTable::kDigitKey | digits);
-      entry = slot.entry != ProcedureTable::kNoEntry ? slot.entry : table.newEntry();
+      const Slot& slot = slotFor({}, mix(value + digits), value, kDigitKey | digits);
+      entry = slot.entry != kNoEntry ? slot.entry : newEntry();
     }
     return entry;
   }
-  return table.find({}, mix(value + digits), value, ProcedureTable::kDigitKey | digits);
+  return find({}, mix(value + digits), value, kDigitKey | digits);
 }
 
 void prefetchNumber(const ProcedureTable& table, uint64_t value) {

@@ -93,6 +93,31 @@ class ProcedureTable {
   static constexpr uint32_t kDigitKey = 0x80000000u;
   static constexpr EntryIndex kNoEntry = ~EntryIndex{0};
 
+  // Whether digits decimal digits of value begin with a zero (more than one).
+  static bool hasLeadingZero(uint64_t value, uint32_t digits) {
+    static constexpr uint64_t kPowers[] = {1ULL,
+                                           10ULL,
+                                           100ULL,
+                                           1000ULL,
+                                           10000ULL,
+                                           100000ULL,
+                                           1000000ULL,
+                                           10000000ULL,
+                                           100000000ULL,
+                                           1000000000ULL,
+                                           10000000000ULL,
+                                           100000000000ULL,
+                                           1000000000000ULL,
+                                           10000000000000ULL,
+                                           100000000000000ULL,
+                                           1000000000000000ULL,
+                                           10000000000000000ULL,
+                                           100000000000000000ULL,
+                                           1000000000000000000ULL};
+    return digits > 1 && value < kPowers[digits - 1];
+  }
+  // indexForNumber for a number not yet in byNumber_.
+  EntryIndex entryForNumber(uint64_t value, uint32_t digits);
   EntryIndex find(std::u16string_view key, uint64_t hash, uint64_t packed, uint32_t keyLength);
   Slot& slotFor(std::u16string_view key, uint64_t hash, uint64_t packed, uint32_t keyLength);
   EntryIndex newEntry();
@@ -116,7 +141,13 @@ inline ProcedureEntry& entryFor(ProcedureTable& table, std::u16string_view key) 
 // The entry for "_Procedure" followed by digits decimal digits (1 to 19,
 // leading zeros included) whose value is value: what indexFor gives for the
 // spelled-out key, without spelling it out.
-EntryIndex indexForNumber(ProcedureTable& table, uint64_t value, uint32_t digits);
+inline EntryIndex indexForNumber(ProcedureTable& table, uint64_t value, uint32_t digits) {
+  // Called for every reference and invocation: the usual key, met before,
+  // is one look in the array, without a call.
+  if (value < table.byNumber_.size() && !ProcedureTable::hasLeadingZero(value, digits))
+    if (EntryIndex entry = table.byNumber_[value]; entry != ProcedureTable::kNoEntry) return entry;
+  return table.entryForNumber(value, digits);
+}
 
 // Asks the processor to fetch where indexForNumber will look for value, so
 // that a batch of look-ups waits for memory once, not once each.
