@@ -7,6 +7,7 @@
 #include "app/edit_rewrite.h"
 
 #include <algorithm>
+#include <bit>
 #include <memory>
 #include <string>
 #include <utility>
@@ -176,15 +177,8 @@ class EditWriter {
   // whatever kind, CR LF.
   bool removeLine(int64_t start) {
     std::string_view line;
-    int64_t length = std::min<int64_t>(256, edits_.unitsEnd - start);
     size_t end = 0;
-    for (;;) {
-      if (!view(start, std::min(start + length + kSize, edits_.unitsEnd), &line)) return false;
-      size_t units = static_cast<size_t>(length / kSize);
-      while (end < units && !endsLine(unit(line, end))) ++end;
-      if (end < units || start + length == edits_.unitsEnd) break;
-      length = std::min(2 * length, edits_.unitsEnd - start);
-    }
+    if (!viewLine(start, &line, &end)) return false;
     size_t first = 0, last = end;
     U::trimSpaces(reinterpret_cast<const unsigned char*>(line.data()), &first, &last);
     // Past the line end, CR LF counting as one. The file's last line may
@@ -206,6 +200,35 @@ class EditWriter {
     used(out);
     done_ = start + static_cast<int64_t>(next * kSize);
     return true;
+  }
+
+  // The line at start: *end is where its line end is (or its unit count
+  // if it has none), and *line its units from start with one more after the
+  // line end, where the file has them.
+  bool viewLine(int64_t start, std::string_view* line, size_t* end) {
+    // Usually the window holds the line and more, and the line is short:
+    // its end is found in one look at the next few units.
+    constexpr int64_t kLook = U::kNearUnits * kSize;
+    int64_t lookEnd =
+        std::min(edits_.unitsEnd, windowStart_ + static_cast<int64_t>(window_.size()));
+    if (start >= windowStart_ && start + kLook + kSize <= lookEnd) {
+      const auto* units =
+          reinterpret_cast<const unsigned char*>(window_.data()) + (start - windowStart_);
+      if (uint32_t ends = U::nearEnds(units)) {
+        *end = static_cast<size_t>(std::countr_zero(ends));
+        *line = std::string_view(reinterpret_cast<const char*>(units), (*end + 2) * kSize);
+        return true;
+      }
+    }
+    int64_t length = std::min<int64_t>(256, edits_.unitsEnd - start);
+    *end = 0;
+    for (;;) {
+      if (!view(start, std::min(start + length + kSize, edits_.unitsEnd), line)) return false;
+      size_t units = static_cast<size_t>(length / kSize);
+      while (*end < units && !endsLine(unit(*line, *end))) ++*end;
+      if (*end < units || start + length == edits_.unitsEnd) return true;
+      length = std::min(2 * length, edits_.unitsEnd - start);
+    }
   }
 
   // A piece of the usual comment, a few dozen bytes, is copied by a move of

@@ -115,6 +115,26 @@ struct Units {
 #endif
   }
 
+  // How many units a first look for a line's end takes at once.
+  static constexpr size_t kNearUnits = 16 / (kSize == 1 ? 1 : 2);
+  // A bit for each line end among the kNearUnits units at p: where a short
+  // line ends, found without a step per unit.
+  static uint32_t nearEnds(const unsigned char* p) {
+#if defined(__SSE2__)
+    __m128i units = lanes(p);
+    __m128i ends = _mm_or_si128(
+        _mm_or_si128(equal(units, splat(kCarriageReturn)), equal(units, splat(kLineFeed))),
+        equal(units, _mm_setzero_si128()));
+    if constexpr (kByteLanes) return static_cast<uint32_t>(_mm_movemask_epi8(ends));
+    else
+      return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(ends, _mm_setzero_si128())));
+#else
+    uint32_t ends = 0;
+    for (size_t i = 0; i < kNearUnits; ++i) ends |= uint32_t{endsLine(at(p + i * kSize))} << i;
+    return ends;
+#endif
+  }
+
 #if defined(ORRINVALE_AVX512)
   __attribute__((target("avx512bw"))) static void classifyWordsWide(const unsigned char* p,
                                                                     size_t words,
