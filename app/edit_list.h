@@ -48,7 +48,7 @@ class EditList {
 
  public:
   // Invocations come in file order.
-  void addInvocation(int64_t start, EntryIndex label) {
+  [[gnu::always_inline]] void addInvocation(int64_t start, EntryIndex label) {
     if (start < firstInvocation) firstInvocation = start;
     // Written in place: two numbers take at most 15 bytes.
     if (chunkEnd_ - at_ < 16) startChunk();

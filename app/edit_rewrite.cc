@@ -39,20 +39,25 @@ class EditWriter {
         removed_(removedLineParts(format)) {}
 
   bool apply(const ProcedureTable& table, RemovalCounts* counts) {
-    // Whether a label is used is looked up anywhere in the table: a few
-    // invocations ahead, so that the look-ups overlap.
+    // A byte per entry says whether its label is used: one load per
+    // invocation, and a table of millions of entries is still only
+    // megabytes, looked up a few invocations ahead so that the look-ups
+    // overlap.
+    std::vector<uint8_t> used(table.entries.size());
+    for (size_t entry = 0; entry < used.size(); ++entry)
+      used[entry] = table.entries[entry].used != 0;
     // A ring of the next few: slot i holds the invocation after the one that
     // was taken from it kAhead steps before.
     EditList::Reader reader(edits_);
     Invocation ring[kAhead];
     size_t held = 0;
-    while (held < kAhead && reader.next(&ring[held])) prefetch(table, ring[held++]);
+    while (held < kAhead && reader.next(&ring[held])) __builtin_prefetch(&used[ring[held++].label]);
     for (size_t i = 0; held > 0; i = (i + 1) % kAhead) {
       Invocation invocation = ring[i];
-      if (reader.next(&ring[i])) prefetch(table, ring[i]);
+      if (reader.next(&ring[i])) __builtin_prefetch(&used[ring[i].label]);
       else --held;
       ++counts->invocations;
-      if (table.entries[invocation.label].used != 0) continue;
+      if (used[invocation.label]) continue;
       ++counts->removed;
       if (!copyUpTo(invocation.start) || !removeLine(invocation.start)) return false;
     }
@@ -65,23 +70,19 @@ class EditWriter {
   }
 
  private:
-  static void prefetch(const ProcedureTable& table, const Invocation& invocation) {
-    __builtin_prefetch(&table.entries[invocation.label]);
-  }
-
   uint32_t unit(std::string_view bytes, size_t index) const {
     return U::at(reinterpret_cast<const unsigned char*>(bytes.data()) + index * kSize);
   }
 
   // Room for n more bytes at the end of the output buffer.
-  char* room(size_t n) {
+  [[gnu::always_inline]] char* room(size_t n) {
     if (outputUsed_ + n > buffer_.size()) {
       flushOutput();
       if (n > buffer_.size()) buffer_.resize(n);
     }
     return buffer_.data() + outputUsed_;
   }
-  void used(char* end) {
+  [[gnu::always_inline]] void used(char* end) {
     outputUsed_ = static_cast<size_t>(end - buffer_.data());
     if (outputUsed_ >= kOutputSize / 2) flushOutput();
   }

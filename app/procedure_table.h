@@ -141,7 +141,8 @@ inline ProcedureEntry& entryFor(ProcedureTable& table, std::u16string_view key) 
 // The entry for "_Procedure" followed by digits decimal digits (1 to 19,
 // leading zeros included) whose value is value: what indexFor gives for the
 // spelled-out key, without spelling it out.
-inline EntryIndex indexForNumber(ProcedureTable& table, uint64_t value, uint32_t digits) {
+[[gnu::always_inline]] inline EntryIndex indexForNumber(ProcedureTable& table, uint64_t value,
+                                                        uint32_t digits) {
   // Called for every reference and invocation: the usual key, met before,
   // is one look in the array, without a call.
   if (value < table.byNumber_.size() && !ProcedureTable::hasLeadingZero(value, digits))
