@@ -59,7 +59,9 @@ class EditWriter {
       ++counts->invocations;
       if (used[invocation.label]) continue;
       ++counts->removed;
-      if (!copyUpTo(invocation.start) || !removeLine(invocation.start)) return false;
+      // Removed lines often follow one another: nothing lies between them.
+      if (done_ < invocation.start && !copyUpTo(invocation.start)) return false;
+      if (!removeLine(invocation.start)) return false;
     }
     if (!copyUpTo(edits_.unitsEnd)) return false;
     if (edits_.missingLineEnd) append(lineEnd_);

@@ -174,11 +174,16 @@ class LineRules {
   // The entry that "_Procedure" followed by the digits line[from, digits.end)
   // names; prefix is the spelling of "_Procedure" as found, if it may not be
   // exact.
-  EntryIndex labelFor(const unsigned char* line, size_t from, Digits digits,
-                      const unsigned char* prefix = nullptr) {
+  [[gnu::always_inline]] EntryIndex labelFor(const unsigned char* line, size_t from, Digits digits,
+                                             const unsigned char* prefix = nullptr) {
     size_t length = digits.end - from;
     if (!prefix && length <= kMaxNumberDigits)
       return indexForNumber(state_.table, digits.value, static_cast<uint32_t>(length));
+    return labelForText(line, from, digits, prefix);
+  }
+  // labelFor where the key is held as text.
+  [[gnu::noinline]] EntryIndex labelForText(const unsigned char* line, size_t from, Digits digits,
+                                            const unsigned char* prefix) {
     key_.clear();
     if (prefix) {
       for (size_t i = 0; i < 10; ++i)
