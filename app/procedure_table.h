@@ -3,11 +3,13 @@
 #ifndef ORRINVALE_APP_PROCEDURE_TABLE_H_
 #define ORRINVALE_APP_PROCEDURE_TABLE_H_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // Where an entry stands in ProcedureTable::entries.
@@ -66,6 +68,9 @@ class EntryStore {
   size_t size_ = 0;
 };
 
+// The most digits a key may have to be held as a number.
+inline constexpr uint32_t kMaxNumberDigits = 19;
+
 // Keys compare exactly, code unit by code unit; letter case matters. The
 // table is consulted for every reference in the file, so the usual key,
 // "_Procedure" and digits without a leading zero, is found by its number in
@@ -95,25 +100,12 @@ class ProcedureTable {
 
   // Whether digits decimal digits of value begin with a zero (more than one).
   static bool hasLeadingZero(uint64_t value, uint32_t digits) {
-    static constexpr uint64_t kPowers[] = {1ULL,
-                                           10ULL,
-                                           100ULL,
-                                           1000ULL,
-                                           10000ULL,
-                                           100000ULL,
-                                           1000000ULL,
-                                           10000000ULL,
-                                           100000000ULL,
-                                           1000000000ULL,
-                                           10000000000ULL,
-                                           100000000000ULL,
-                                           1000000000000ULL,
-                                           10000000000000ULL,
-                                           100000000000000ULL,
-                                           1000000000000000ULL,
-                                           10000000000000000ULL,
-                                           100000000000000000ULL,
-                                           1000000000000000000ULL};
+    static constexpr auto kPowers = [] {
+      std::array<uint64_t, kMaxNumberDigits> powers{};
+      uint64_t power = 1;
+      for (uint64_t& entry : powers) entry = std::exchange(power, power * 10);
+      return powers;
+    }();
     return digits > 1 && value < kPowers[digits - 1];
   }
   // indexForNumber for a number not yet in byNumber_.
@@ -127,9 +119,6 @@ class ProcedureTable {
   std::vector<Slot> slots_;           // a power of two, at most half full
   std::u16string keyText_;            // every text key, back to back
 };
-
-// The most digits a key may have to be held as a number.
-inline constexpr uint32_t kMaxNumberDigits = 19;
 
 // The entry for key, created with used 0 and no refs if missing. This and
 // indexForNumber are the only ways in, for reading and writing alike.
