@@ -5,6 +5,7 @@
 #include "app/background_copy.h"
 
 #include <algorithm>
+#include <new>
 
 #include "app/edit_list.h"
 #include "app/helper_thread.h"
@@ -63,9 +64,15 @@ void BackgroundCopy::copyLoop() {
                   [this] { return finishing_ || (!failed_ && allowed_ - copied_ >= kStep); });
     int64_t from = copied_, end = allowed_;
     if (failed_ || end == from) return;  // only when finishing
-    mendRegions = mendRegions_;
-    guard.unlock();
-    bool copied = copy(from, end, mendRegions);
+    bool copied = false;
+    try {
+      mendRegions = mendRegions_;
+      guard.unlock();
+      copied = copy(from, end, mendRegions);
+    } catch (const std::bad_alloc&) {
+      // Out of memory here is a failed copy, as on the main thread.
+      if (guard.owns_lock()) guard.unlock();
+    }
     if (copied) {
       os::startWriteBack(output_);
       // The old content is read and copied; freeing its cache now spares

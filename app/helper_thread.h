@@ -1,5 +1,5 @@
 // Starting the run's helper threads (the background copy, the output
-// writer) so that end signals never reach them.
+// writer): where no thread can start, the run does their work itself.
 #ifndef ORRINVALE_APP_HELPER_THREAD_H_
 #define ORRINVALE_APP_HELPER_THREAD_H_
 
@@ -7,16 +7,12 @@
 #include <thread>
 #include <utility>
 
-#include "runtime/os.h"
-
 // Starts body on *thread; false, with *thread left empty, where no thread can
-// start. The thread begins with end signals deferred and keeps them so: they
-// go to the main thread, which defers them while it changes what the
-// handler reads.
+// start. An end signal that reaches the thread is passed on to the main
+// thread (os::watchEndSignals).
 template <typename Body>
 bool startHelperThread(std::thread* thread, Body&& body) {
   try {
-    os::EndSignalsDeferred deferred;
     *thread = std::thread(std::forward<Body>(body));
     return true;
   } catch (const std::system_error&) {

@@ -87,8 +87,10 @@ bool stampOf(FileHandle file, FileStamp* stamp);
 // True when path (symlinks followed) names the file open as file.
 bool namesFile(const std::string& path, FileHandle file);
 
-// Waits until no other process holds the file's exclusive lock, then takes
-// it for as long as the handle is open. False where the system has no locks.
+// Waits until no other run of the tool holds the file, then holds it for as
+// long as the handle is open. Locks that other programs hold on the file are
+// never waited for. False, at once, where the run must go on without holding
+// it: the system has no such lock, or another program's lock covers it.
 bool lockExclusive(FileHandle file);
 
 // Where a file really lives: its directory, held open, and its name there,
@@ -113,7 +115,9 @@ Access writeAccess(const FileLocation& location);
 
 // A new, empty file in location's directory, opened read-write and locked so
 // that no other run takes it for a dead run's leftover. Where the system can,
-// the file has no name until nameTemporary; otherwise name holds it.
+// the file has no name until nameTemporary; otherwise name holds it. False,
+// creating nothing, where a file could not be removed again (an append-only
+// directory).
 struct TemporaryFile {
   FileHandle handle = kNoFile;
   std::string name;  // empty while the file is unnamed
@@ -126,7 +130,8 @@ bool nameTemporary(const FileLocation& location, const std::string& prefix,
 
 // Gives destination, while it is still empty, the inode flags of source that
 // its owner may set and that say how the file is kept (no dump, no access
-// time, compression, no copy-on-write and the like), and no others. Flags
+// time, compression, no copy-on-write and the like), its extent-size hints
+// and its project where the user may, and no others. Flags
 // this user or file system cannot set are left: only a hint, as the system
 // keeps them.
 void copyFileFlags(FileHandle source, FileHandle destination);
@@ -179,13 +184,14 @@ void keepWritesFromEndingTheProcess();
 // signal's default action would (or, where the system has no signals, as an
 // interrupted console program ends). onSignal runs in a plain signal handler
 // (POSIX) or on a thread of the system's own (Windows): it may make only
-// async-signal-safe calls, and it never runs inside a deferral below.
+// async-signal-safe calls, and it never runs inside a deferral below. The
+// calling thread is the main thread: an end signal that reaches any other
+// thread is passed on to it.
 void watchEndSignals(void (*onSignal)(EndSignal));
 
-// Between these two calls the calling thread is never interrupted by an end
+// Between these two calls the main thread is never interrupted by an end
 // signal: one that arrives waits, and takes effect when the deferral ends.
-// Threads started meanwhile never take end signals at all, so that they go
-// to the main thread. Deferrals nest.
+// Deferrals nest.
 void deferEndSignals();
 void allowEndSignals();
 

@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "runtime/os_shared.h"
@@ -157,6 +158,64 @@ bool attributeNames(int fd, std::string* names) {
   return false;
 }
 
+// The inode flags (chattr) that say how the file is kept.
+void copyInodeFlags(int source, int destination) {
+  // Immutable and append-only are left out: they would keep the rename from
+  // happening, and the tool leaves such files alone anyway. Copy-on-write and
+  // compression take effect only on a file that is still empty.
+  constexpr int kCarried = FS_SECRM_FL | FS_UNRM_FL | FS_COMPR_FL | FS_SYNC_FL | FS_NODUMP_FL |
+                           FS_NOATIME_FL | FS_NOCOMP_FL | FS_JOURNAL_DATA_FL | FS_NOTAIL_FL |
+                           FS_NOCOW_FL | FS_DAX_FL | FS_PROJINHERIT_FL;
+  int wanted = 0, flags = 0;
+  if (ioctl(source, FS_IOC_GETFLAGS, &wanted) != 0 ||
+      ioctl(destination, FS_IOC_GETFLAGS, &flags) != 0)
+    return;  // a file system without flags
+  wanted &= kCarried;
+  // What the new file inherited from its directory goes too.
+  int all = (flags & ~kCarried) | wanted;
+  if (all == flags || ioctl(destination, FS_IOC_SETFLAGS, &all) == 0) return;
+  // One this user may not set, or this file system does not take: the others
+  // one at a time.
+  for (unsigned bit = 1; bit != 0; bit <<= 1) {
+    if ((bit & kCarried) == 0 || ((flags ^ wanted) & bit) == 0) continue;
+    int changed = flags ^ static_cast<int>(bit);
+    if (ioctl(destination, FS_IOC_SETFLAGS, &changed) == 0) flags = changed;
+  }
+}
+
+// The extended inode attributes (XFS, and others that take them): the
+// extent-size hints, the project (of quotas) and the flags that say how the
+// file is kept. Extent-size hints take effect only on a file that is still
+// empty. Where this user may not give the file the project, it keeps its own.
+void copyFileAttributes(int source, int destination) {
+  constexpr uint32_t kCarried = FS_XFLAG_REALTIME | FS_XFLAG_SYNC | FS_XFLAG_NOATIME |
+                                FS_XFLAG_NODUMP | FS_XFLAG_EXTSIZE | FS_XFLAG_NODEFRAG |
+                                FS_XFLAG_FILESTREAM | FS_XFLAG_DAX | FS_XFLAG_COWEXTSIZE;
+  struct fsxattr wanted, had;
+  if (ioctl(source, FS_IOC_FSGETXATTR, &wanted) != 0 ||
+      ioctl(destination, FS_IOC_FSGETXATTR, &had) != 0)
+    return;  // a file system without them
+  struct fsxattr all = had;
+  all.fsx_xflags = (had.fsx_xflags & ~kCarried) | (wanted.fsx_xflags & kCarried);
+  all.fsx_extsize = wanted.fsx_extsize;
+  all.fsx_cowextsize = wanted.fsx_cowextsize;
+  all.fsx_projid = wanted.fsx_projid;
+  if (ioctl(destination, FS_IOC_FSSETXATTR, &all) == 0) return;
+  all.fsx_projid = had.fsx_projid;
+  (void)ioctl(destination, FS_IOC_FSSETXATTR, &all);
+}
+
+// Whether names in directory may be removed again: not in an append-only
+// directory, where a temporary file, once named, would stay for good.
+bool allowsRemoval(int directory) {
+  int listing = openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return true;  // no flags to look at: the removal will tell
+  int flags = 0;
+  bool appendOnly = ioctl(listing, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL);
+  close(listing);
+  return !appendOnly;
+}
+
 #endif  // __linux__
 
 int toSignalNumber(EndSignal signal) {
@@ -190,8 +249,16 @@ EndSignal fromSignalNumber(int number) {
 }
 
 void (*g_onSignal)(EndSignal) = nullptr;
+pthread_t g_mainThread;
 
 void endSignalHandler(int number) {
+  // A signal sent to another thread of the run (tgkill) goes on to the main
+  // thread, which alone knows when the run may end: it takes it at once, or
+  // when its deferral ends.
+  if (!pthread_equal(pthread_self(), g_mainThread)) {
+    pthread_kill(g_mainThread, number);
+    return;
+  }
   if (g_onSignal) g_onSignal(fromSignalNumber(number));
   // The signal stays blocked while this handler runs; re-raised with its
   // default action, it ends the process as soon as the handler returns.
@@ -248,6 +315,7 @@ bool writeFully(FileHandle file, const void* source, int64_t n) {
     in += put;
     n -= put;
   }
+  seams::noteStep(seams::Step::Write);
   return true;
 }
 
@@ -265,6 +333,7 @@ bool copyRange(FileHandle from, int64_t offset, FileHandle to, int64_t n) {
                     errno == EBADF))
       break;
     if (put <= 0) return false;  // an error, or the file ended early
+    seams::noteStep(seams::Step::Write);
     offset += put;
     n -= put;
   }
@@ -298,8 +367,9 @@ int64_t seek(FileHandle file, int64_t offset, SeekFrom whence) {
 }
 
 bool syncFile(FileHandle file) {
-  if (injectedFailure()) return false;
-  return fsync(fdOf(file)) == 0;
+  if (injectedFailure() || fsync(fdOf(file)) != 0) return false;
+  seams::noteStep(seams::Step::SyncFile);
+  return true;
 }
 
 bool closeHandle(FileHandle file) { return close(fdOf(file)) == 0; }
@@ -318,10 +388,43 @@ bool namesFile(const std::string& path, FileHandle file) {
 }
 
 bool lockExclusive(FileHandle file) {
+#if defined(F_OFD_SETLK)
+  // Runs take turns by the file's flock(2) lock. Other programs take that
+  // lock too (a build script's flock(1), even the caller's own), so a run
+  // first says that it is a run, by a shared record lock of the open file on
+  // one byte far beyond any real end of file, and waits only while the lock
+  // is held and another run has said so. A record lock of another program
+  // over that byte (one to the end of the file and beyond) is not waited for
+  // either: the run goes on alone, and the check before the rename still
+  // keeps whatever another program changes.
+  constexpr off_t kRunMarkOffset = std::numeric_limits<off_t>::max() - 1;
+  struct flock mark = {};
+  mark.l_type = F_RDLCK;
+  mark.l_whence = SEEK_SET;
+  mark.l_start = kRunMarkOffset;
+  mark.l_len = 1;
+  struct flock mine = mark;
+  (void)fcntl(fdOf(file), F_OFD_SETLK, &mine);  // under another program's lock: no mark
+  for (;;) {
+    if (flock(fdOf(file), LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return false;
+    struct flock other = mark;
+    other.l_type = F_WRLCK;  // meets every other lock on that byte
+    if (fcntl(fdOf(file), F_OFD_GETLK, &other) != 0) return false;
+    bool anotherRun =
+        other.l_type == F_RDLCK && other.l_start == kRunMarkOffset && other.l_len == 1;
+    if (!anotherRun) return false;
+    // Its turn ends with its rename, which takes milliseconds.
+    const struct timespec pause = {0, 5 * 1000 * 1000};
+    nanosleep(&pause, nullptr);
+  }
+#else
   for (;;) {
     if (flock(fdOf(file), LOCK_EX) == 0) return true;
     if (errno != EINTR) return false;
   }
+#endif
 }
 
 bool locate(const std::string& path, FileLocation* location) {
@@ -365,6 +468,7 @@ bool stampAt(const FileLocation& location, FileStamp* stamp) {
   if (fstatat(fdOf(location.directory), location.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
     return false;
   *stamp = toStamp(info);
+  seams::noteStep(seams::Step::CheckIdentity);
   return true;
 }
 
@@ -390,6 +494,12 @@ Access writeAccess(const FileLocation& location) {
 bool createTemporary(const FileLocation& location, const std::string& prefix,
                      TemporaryFile* temporary) {
   temporary->name.clear();
+#if defined(__linux__)
+  if (!allowsRemoval(fdOf(location.directory))) {
+    errno = EPERM;
+    return false;
+  }
+#endif
 #if defined(O_TMPFILE) && defined(__linux__)
   // Unnamed, a file that a kill leaves behind is gone with the last handle.
   int fd = openat(fdOf(location.directory), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -441,27 +551,8 @@ bool nameTemporary(const FileLocation& location, const std::string& prefix,
 
 void copyFileFlags(FileHandle source, FileHandle destination) {
 #if defined(__linux__)
-  // Immutable and append-only are left out: they would keep the rename from
-  // happening, and the tool leaves such files alone anyway. Copy-on-write and
-  // compression take effect only on a file that is still empty.
-  constexpr int kCarried = FS_SECRM_FL | FS_UNRM_FL | FS_COMPR_FL | FS_SYNC_FL | FS_NODUMP_FL |
-                           FS_NOATIME_FL | FS_NOCOMP_FL | FS_JOURNAL_DATA_FL | FS_NOTAIL_FL |
-                           FS_NOCOW_FL | FS_DAX_FL | FS_PROJINHERIT_FL;
-  int wanted = 0, flags = 0;
-  if (ioctl(fdOf(source), FS_IOC_GETFLAGS, &wanted) != 0 ||
-      ioctl(fdOf(destination), FS_IOC_GETFLAGS, &flags) != 0)
-    return;  // a file system without flags
-  wanted &= kCarried;
-  // What the new file inherited from its directory goes too.
-  int all = (flags & ~kCarried) | wanted;
-  if (all == flags || ioctl(fdOf(destination), FS_IOC_SETFLAGS, &all) == 0) return;
-  // One this user may not set, or this file system does not take: the others
-  // one at a time.
-  for (unsigned bit = 1; bit != 0; bit <<= 1) {
-    if ((bit & kCarried) == 0 || ((flags ^ wanted) & bit) == 0) continue;
-    int changed = flags ^ static_cast<int>(bit);
-    if (ioctl(fdOf(destination), FS_IOC_SETFLAGS, &changed) == 0) flags = changed;
-  }
+  copyInodeFlags(fdOf(source), fdOf(destination));
+  copyFileAttributes(fdOf(source), fdOf(destination));
 #else
   (void)source, (void)destination;
 #endif
@@ -517,11 +608,12 @@ bool replaceWith(const FileLocation& location, const std::string& name, FileHand
   if (renameat(fdOf(location.directory), name.c_str(), fdOf(location.directory),
                location.name.c_str()) != 0)
     return false;
+  seams::noteStep(seams::Step::Rename);
   // The new name lives in the directory; without this a crash may bring back
   // the old one. Some file systems refuse to sync a directory: no harm then.
   int fd = openat(fdOf(location.directory), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd >= 0) {
-    fsync(fd);
+    if (fsync(fd) == 0) seams::noteStep(seams::Step::SyncDirectory);
     close(fd);
   }
   return true;
@@ -582,6 +674,7 @@ void keepWritesFromEndingTheProcess() {
 
 void watchEndSignals(void (*onSignal)(EndSignal)) {
   g_onSignal = onSignal;
+  g_mainThread = pthread_self();
   struct sigaction action = {};
   action.sa_handler = endSignalHandler;
   // One end signal at a time: a second waits until the first has ended the

@@ -124,8 +124,47 @@ std::string temporarySuffix() {
                       static_cast<uint64_t>(now.QuadPart));
 }
 
+// The access control list of handle, and whether it is protected from
+// inheritance; descriptor holds the memory until freed with LocalFree.
+struct AccessList {
+  PACL list = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  bool isProtected = false;
+  ~AccessList() { LocalFree(descriptor); }
+};
+
+bool readAccessList(HANDLE handle, AccessList* access) {
+  if (GetSecurityInfo(handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                      &access->list, nullptr, &access->descriptor) != ERROR_SUCCESS)
+    return false;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(access->descriptor, &control, &revision);
+  access->isProtected = (control & SE_DACL_PROTECTED) != 0;
+  return true;
+}
+
+bool sameAccess(const AccessList& a, const AccessList& b) {
+  if (a.isProtected != b.isProtected || !a.list != !b.list) return false;
+  if (!a.list) return true;
+  return a.list->AclSize == b.list->AclSize && memcmp(a.list, b.list, a.list->AclSize) == 0;
+}
+
+// Under Wine a file's access control list is a view of its Unix mode bits,
+// which cannot show the group's bits, and setting one rewrites those bits for
+// the wider: the group gets the owner's, and reading brings execute.
+bool accessListsAreModeBits() {
+  static const bool wine =
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  return wine;
+}
+
 // Gives destination source's access control list, inherited from the
-// directory or not as it was there. A volume that keeps no lists (FAT) has
+// directory or not as it was there. A list the new file already has (as a
+// file that inherits all of it from the same directory does) is left as it
+// is. A list that cannot be given as it is, since it stands for mode bits or
+// the system does not keep it as given, is a failure: the new file could
+// then be more open than the old. A volume that keeps no lists (FAT) has
 // none to give.
 bool copyAccessList(HANDLE source, HANDLE destination) {
   DWORD volumeFlags = 0;
@@ -133,22 +172,48 @@ bool copyAccessList(HANDLE source, HANDLE destination) {
                                     nullptr, 0) &&
       !(volumeFlags & FILE_PERSISTENT_ACLS))
     return true;
-  PACL list = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(source, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list,
-                      nullptr, &descriptor) != ERROR_SUCCESS)
+  AccessList wanted, had;
+  if (!readAccessList(source, &wanted) || !readAccessList(destination, &had)) return false;
+  if (sameAccess(wanted, had)) return true;
+  if (accessListsAreModeBits()) return false;
+  SECURITY_INFORMATION inheritance = wanted.isProtected ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                        : UNPROTECTED_DACL_SECURITY_INFORMATION;
+  if (SetSecurityInfo(destination, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | inheritance, nullptr,
+                      nullptr, wanted.list, nullptr) != ERROR_SUCCESS)
     return false;
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision = 0;
-  GetSecurityDescriptorControl(descriptor, &control, &revision);
-  SECURITY_INFORMATION inheritance = (control & SE_DACL_PROTECTED)
-                                         ? PROTECTED_DACL_SECURITY_INFORMATION
-                                         : UNPROTECTED_DACL_SECURITY_INFORMATION;
-  DWORD result =
-      SetSecurityInfo(destination, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | inheritance, nullptr,
-                      nullptr, list, nullptr);
-  LocalFree(descriptor);
-  return result == ERROR_SUCCESS;
+  AccessList now;
+  return readAccessList(destination, &now) && sameAccess(wanted, now);
+}
+
+// Whether the file's access control list lets this process's user write its
+// data, as the system would judge an open for writing; false if it cannot
+// tell.
+bool accessListAllowsWriting(const std::wstring& path, bool* allowed) {
+  constexpr SECURITY_INFORMATION kWhat =
+      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  DWORD needed = 0;
+  GetFileSecurityW(path.c_str(), kWhat, nullptr, 0, &needed);
+  if (needed == 0) return false;
+  std::vector<char> descriptor(needed);
+  if (!GetFileSecurityW(path.c_str(), kWhat, descriptor.data(), needed, &needed)) return false;
+  HANDLE process = nullptr, token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process)) return false;
+  bool duplicated = DuplicateToken(process, SecurityImpersonation, &token) != 0;
+  CloseHandle(process);
+  if (!duplicated) return false;
+  GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                             FILE_ALL_ACCESS};
+  DWORD wanted = FILE_WRITE_DATA;
+  MapGenericMask(&wanted, &mapping);
+  PRIVILEGE_SET privileges;
+  DWORD privilegesSize = sizeof privileges;
+  DWORD granted = 0;
+  BOOL status = FALSE;
+  bool checked = AccessCheck(descriptor.data(), token, wanted, &mapping, &privileges,
+                             &privilegesSize, &granted, &status) != 0;
+  CloseHandle(token);
+  *allowed = checked && status;
+  return checked;
 }
 
 // The rename that takes flags (Windows 10 1709 on); the headers declare it
@@ -380,10 +445,16 @@ bool stampAt(const FileLocation& location, FileStamp* stamp) {
 }
 
 Access writeAccess(const FileLocation& location) {
-  DWORD attributes = GetFileAttributesW(pathIn(location.directory, location.name).c_str());
+  std::wstring path = pathIn(location.directory, location.name);
+  DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return Access::Failed;
   // The read-only attribute is the user's word that the file stays as it is.
-  return (attributes & FILE_ATTRIBUTE_READONLY) ? Access::Denied : Access::Allowed;
+  if (attributes & FILE_ATTRIBUTE_READONLY) return Access::Denied;
+  // So is an access control list that keeps this user from writing it, even
+  // where the directory would let the rename through.
+  bool allowed = false;
+  if (!accessListAllowsWriting(path, &allowed)) return Access::Failed;
+  return allowed ? Access::Allowed : Access::Denied;
 }
 
 bool createTemporary(const FileLocation& location, const std::string& prefix,

@@ -1,14 +1,18 @@
 // Where the tests' build reaches into the code: a chosen system call fails as
-// a broken disk would fail it, so that tests reach every failure path, and
-// the scan reads small blocks, so that short inputs meet block boundaries
-// everywhere. In the program each seam is a constant and leaves nothing
-// behind; the tests' build defines them (tests/test_seams.cc).
+// a broken disk would fail it, so that tests reach every failure path; the
+// scan reads small blocks, so that short inputs meet block boundaries
+// everywhere; and the steps of a replacement are noted in their order. In the program each seam is
+// a constant and leaves nothing behind; the tests' build defines them (tests/test_seams.cc).
 #ifndef ORRINVALE_RUNTIME_SEAMS_H_
 #define ORRINVALE_RUNTIME_SEAMS_H_
 
 #include <cstdint>
 
 namespace seams {
+
+// The system calls that put a replacement's content in place, which the
+// tests follow in their order.
+enum class Step { Write, SyncFile, CheckIdentity, Rename, SyncDirectory };
 
 #ifdef ORRINVALE_TEST_SEAMS
 // Each counts one call of its kind (a data-changing file call, an open of an
@@ -18,11 +22,14 @@ bool openFails();
 bool seekFails();
 // The block size the scan reads, given the usual one.
 int64_t scanBlockSize(int64_t usual);
+// Notes that a step's system call succeeded.
+void noteStep(Step step);
 #else
 constexpr bool fileChangeFails() { return false; }
 constexpr bool openFails() { return false; }
 constexpr bool seekFails() { return false; }
 constexpr int64_t scanBlockSize(int64_t usual) { return usual; }
+constexpr void noteStep(Step) {}
 #endif
 
 }  // namespace seams

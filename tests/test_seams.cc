@@ -3,6 +3,8 @@
 #include "tests/test_seams.h"
 
 #include <atomic>
+#include <mutex>
+#include <utility>
 
 #include "runtime/seams.h"
 
@@ -31,6 +33,8 @@ FailureSeam g_fileChanges;
 FailureSeam g_opens;
 FailureSeam g_seeks;
 std::atomic<int64_t> g_blockSize{0};
+std::mutex g_stepsLock;
+std::vector<seams::Step> g_steps;
 
 }  // namespace
 
@@ -39,7 +43,16 @@ bool fileChangeFails() { return g_fileChanges.fires(); }
 bool openFails() { return g_opens.fires(); }
 bool seekFails() { return g_seeks.fires(); }
 int64_t scanBlockSize(int64_t usual) { return g_blockSize > 0 ? g_blockSize.load() : usual; }
+void noteStep(Step step) {
+  std::lock_guard<std::mutex> guard(g_stepsLock);
+  g_steps.push_back(step);
+}
 }  // namespace seams
+
+std::vector<seams::Step> takeSteps() {
+  std::lock_guard<std::mutex> guard(g_stepsLock);
+  return std::exchange(g_steps, {});
+}
 
 void failNthFileChange(int64_t n) { g_fileChanges.reset(n); }
 int64_t fileChangeCount() { return g_fileChanges.count.load(); }

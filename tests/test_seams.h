@@ -5,6 +5,9 @@
 #define ORRINVALE_TESTS_TEST_SEAMS_H_
 
 #include <cstdint>
+#include <vector>
+
+#include "runtime/seams.h"
 
 // Data-changing file calls (write, sync, metadata copy, naming, replace) fail
 // as on a full disk; 0 disables. fileChangeCount tells how many happened.
@@ -19,6 +22,9 @@ void failNthOpen(int64_t n);
 // Moves of the position fail as on an I/O error.
 void failNthSeek(int64_t n);
 int64_t seekCount();
+
+// The steps noted since the last call, oldest first.
+std::vector<seams::Step> takeSteps();
 
 // Blocks of the given size (0: the usual mebibyte) for every scan.
 void useBlockSize(int64_t bytes);

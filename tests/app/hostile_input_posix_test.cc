@@ -2,6 +2,9 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include <gtest/gtest.h>
 
 #include "tests/test_support.h"
@@ -17,6 +20,33 @@ TEST(HostileInput, RunningOutOfMemoryLeavesTheFileAlone) {
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.output, consoleBytes(withCredits({"File 'Velmarin.asm' could not be read."})));
   EXPECT_EQ(readBytes(dir.file("Velmarin.asm")), text);
+}
+
+// Memory running out at any moment, on the main thread or a helper's (an
+// LF-only file has line ends to mend on the copy's thread), ends in one of
+// the run's own console lines, never in an abort.
+TEST(HostileInput, RunningOutOfMemoryAnywhereIsTheRunsOwnFailure) {
+  std::string program = largeProgram(16000);
+  std::erase(program, '\r');
+  ScratchDir reference;
+  writeBytes(reference.file("Velmarin.asm"), program);
+  const std::string expected = runTool(reference.path).output;
+  const std::string rewritten = readBytes(reference.file("Velmarin.asm"));
+  const std::string found = "Found 16000 procedure macros.";
+  const std::string allowed[] = {
+      consoleBytes(withCredits({"File 'Velmarin.asm' could not be read."})),
+      consoleBytes(withCredits({found, "File 'Velmarin.asm' could not be written."})), expected};
+  for (long mebibytes = 8; mebibytes <= 40; ++mebibytes) {
+    ScratchDir dir;
+    writeBytes(dir.file("Velmarin.asm"), program);
+    RunResult result = runTool(dir.path, {}, {.addressSpace = mebibytes << 20});
+    EXPECT_EQ(result.exitStatus, 0) << mebibytes;
+    EXPECT_NE(std::find(std::begin(allowed), std::end(allowed), result.output), std::end(allowed))
+        << mebibytes << " MiB";
+    std::string after = readBytes(dir.file("Velmarin.asm"));
+    EXPECT_TRUE(after == program || after == rewritten) << mebibytes;
+    EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"Velmarin.asm"}) << mebibytes;
+  }
 }
 #endif
 

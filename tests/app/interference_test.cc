@@ -4,7 +4,9 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -182,6 +184,69 @@ TEST(Interference, TwoRunsOnOneFileTakeTurns) {
   EXPECT_EQ(summaries, (Names{"Removed 0 out of 1 used procedure macros.",
                               "Removed 7999 out of 8000 used procedure macros."}));
   EXPECT_EQ(readBytes(dir.file("Velmarin.asm")), reference.rewritten);
+}
+
+// Waits up to a minute for child; kills it if it is still running then.
+int waitAtMost(int child) {
+  for (int tick = 0; tick < 6000; ++tick) {
+    int status = 0;
+    if (waitpid(child, &status, WNOHANG) == child) return status;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(child, SIGKILL);
+  return waitFor(child);
+}
+
+// A build script that serialises its steps with flock(1), or any other
+// program holding a lock on the file, never makes a run wait.
+TEST(Interference, LocksOfOtherProgramsAreNeverWaitedFor) {
+  const Reference reference = referenceRun(largeProgram(200));
+  auto hold = [](int fd, int kind) {
+    if (kind == 0) return flock(fd, LOCK_EX) == 0;
+    if (kind == 1) return flock(fd, LOCK_SH) == 0;
+    struct flock whole = {};
+    whole.l_type = kind == 2 ? F_WRLCK : F_RDLCK;
+    whole.l_whence = SEEK_SET;  // from the start to beyond any end
+    return fcntl(fd, kind == 2 ? F_OFD_SETLK : F_SETLK, &whole) == 0;
+  };
+  for (int kind = 0; kind < 4; ++kind) {
+    ScratchDir dir;
+    writeBytes(dir.file("Velmarin.asm"), reference.original);
+    int fd = open(dir.file("Velmarin.asm").c_str(), kind == 2 ? O_RDWR : O_RDONLY);
+    ASSERT_TRUE(hold(fd, kind)) << kind;
+    int status = waitAtMost(spawnTool(dir.path));
+    close(fd);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << kind;
+    EXPECT_EQ(readBytes(dir.file("Velmarin.asm")), reference.rewritten) << kind;
+  }
+}
+
+// An end signal sent to one helper thread of the run, as some supervisors
+// send it, ends the run as one sent to the process does.
+TEST(Interference, AnEndSignalToAnyThreadEndsTheRun) {
+  const Reference reference = referenceRun(largeProgram(24000));
+  int endedBySignal = 0;
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    ScratchDir dir;
+    writeBytes(dir.file("Velmarin.asm"), reference.original);
+    int child = spawnTool(dir.path);
+    const std::string tasks = "/proc/" + std::to_string(child) + "/task";
+    bool sent = false;
+    for (int tick = 0; !sent && tick < 20000; ++tick) {
+      for (const std::string& task : listDirectory(tasks))
+        if (std::stoi(task) != child && syscall(SYS_tgkill, child, std::stoi(task), signal) == 0)
+          sent = true;
+      if (!sent) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    int status = waitFor(child);
+    if (!sent) continue;  // the run ended before a helper thread started
+    endedBySignal += WIFSIGNALED(status) && WTERMSIG(status) == signal;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal << " " << status;
+    std::string after = readBytes(dir.file("Velmarin.asm"));
+    EXPECT_TRUE(after == reference.original || after == reference.rewritten);
+    EXPECT_EQ(listDirectory(dir.path), Names{"Velmarin.asm"});
+  }
+  EXPECT_GE(endedBySignal, 1);
 }
 
 const std::string kSmallProgram =

@@ -70,6 +70,31 @@ check "read-only attribute: only the Found line" cmp -s "$work/readonly.out" \
   <(console_lines "Found 7 procedure macros.")
 check "read-only attribute: unchanged" cmp -s "$work/readonly/Velmarin.asm" "$example"
 
+# Modes: under Wine the access control list that a Windows program sees
+# stands for the mode bits, without the group's. The new file is never more
+# open than the old; a file whose list the new one would not have is left
+# alone, and the user is told.
+for mode in 600 640 644 664; do
+  dir="$work/mode$mode"
+  mkdir -p "$dir"
+  cp "$example" "$dir/Velmarin.asm"
+  chmod "$mode" "$dir/Velmarin.asm"
+  run_windows "$dir"
+  after=$(stat -c %a "$dir/Velmarin.asm")
+  check "mode $mode: never wider (now $after)" [ $(( 8#$after & ~8#$mode )) = 0 ]
+  if cmp -s "$dir/Velmarin.asm" "$example"; then
+    check "mode $mode: left alone, and said so" cmp -s "$dir.out" \
+      <(console_lines "Found 7 procedure macros." "File 'Velmarin.asm' could not be written.")
+    check "mode $mode: left alone with its mode" [ "$after" = "$mode" ]
+  else
+    check "mode $mode: rewritten as on Linux" cmp -s "$dir/Velmarin.asm" "$work/ansi.lin/Velmarin.asm"
+  fi
+  check "mode $mode: no temporary file" [ "$(ls -A "$dir")" = Velmarin.asm ]
+done
+# What new files get (the Wine server's umask is 022): the usual mode stays.
+check "mode 644: rewritten" cmp -s "$work/mode644/Velmarin.asm" "$work/ansi.lin/Velmarin.asm"
+check "mode 644: kept" [ "$(stat -c %a "$work/mode644/Velmarin.asm")" = 644 ]
+
 mkdir -p "$work/link/out"
 cp "$example" "$work/link/out/real.asm"
 ln -s out/real.asm "$work/link/Velmarin.asm"

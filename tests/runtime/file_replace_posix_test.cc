@@ -10,6 +10,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <vector>
@@ -17,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/file_replace_support.h"
+#include "tests/test_seams.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -175,6 +177,73 @@ TEST(Replacement, InodeFlagsGoWithTheContent) {
   EXPECT_EQ(readBytes(path), "new");
   EXPECT_EQ(commandOutput("lsattr '" + path + "'"), before);
   EXPECT_NE(before.find("dA"), std::string::npos) << before;
+}
+
+// The extended attributes of XFS (the quota project, the extent-size hint,
+// the filestream flag), on a small XFS of its own.
+TEST(Replacement, XfsAttributesGoWithTheContent) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a file system";
+  ScratchDir dir;
+  const std::string image = dir.file("xfs.img"), mountPoint = dir.file("xfs");
+  mkdir(mountPoint.c_str(), 0755);
+  if (commandOutput("truncate -s 300M '" + image + "' && mkfs.xfs -q '" + image +
+                    "' && mount -o loop '" + image + "' '" + mountPoint + "'") == "<failed>")
+    GTEST_SKIP() << "no mkfs.xfs, or no loop devices to mount one on";
+  const std::string path = mountPoint + "/f";
+  writeBytes(path, "");
+  // The last flag says whether the file has extended attributes stored: the
+  // system's business, not the file's.
+  const std::string stat =
+      "xfs_io -c lsattr -c lsproj -c extsize '" + path + "' | sed -E 's/^([-a-zA-Z]{16})./\\1/'";
+  commandOutput("xfs_io -c 'chproj 4242' -c 'extsize 1m' -c 'chattr +f' '" + path + "'");
+  writeBytes(path, "old");
+  const std::string before = commandOutput(stat);
+  ReplaceStart start;
+  bool replaced = replaceWith(path, "new", &start);
+  const std::string after = commandOutput(stat), content = readBytes(path);
+  commandOutput("umount '" + mountPoint + "'");
+  EXPECT_TRUE(replaced);
+  EXPECT_EQ(content, "new");
+  EXPECT_EQ(after, before);
+  EXPECT_NE(before.find("projid = 4242"), std::string::npos) << before;
+  EXPECT_NE(before.find("[1048576]"), std::string::npos) << before;
+  EXPECT_NE(before.find("e-f-"), std::string::npos) << before;
+}
+
+// In an append-only directory a named temporary file could never be removed
+// again: nothing is created there.
+TEST(Replacement, AnAppendOnlyDirectoryGetsNoTemporaryFile) {
+  ScratchDir dir;
+  const std::string inner = dir.file("d");
+  mkdir(inner.c_str(), 0755);
+  writeBytes(inner + "/f", "old");
+  if (commandOutput("chattr +a '" + inner + "'") == "<failed>")
+    GTEST_SKIP() << "no chattr, or this user may not make a directory append-only";
+  ReplaceStart start;
+  bool replaced = replaceWith(inner + "/f", "new", &start);
+  const std::vector<std::string> left = listDirectory(inner);
+  commandOutput("chattr -a '" + inner + "'");
+  EXPECT_FALSE(replaced);
+  EXPECT_EQ(start, ReplaceStart::Failed);
+  EXPECT_EQ(readBytes(inner + "/f"), "old");
+  EXPECT_EQ(left, std::vector<std::string>{"f"});
+}
+
+// The new content is on the disk before it is put in place, the original is
+// checked last, and the rename is on the disk before the run says so.
+TEST(Replacement, CommitsInOrder) {
+  using seams::Step;
+  ScratchDir dir;
+  writeBytes(dir.file("f"), "old");
+  takeSteps();
+  ReplaceStart start;
+  ASSERT_TRUE(replaceWith(dir.file("f"), std::string(3 * kFileBufferSize, 'n'), &start));
+  std::vector<Step> steps = takeSteps();
+  auto lastWrite = std::find(steps.rbegin(), steps.rend(), Step::Write);
+  ASSERT_NE(lastWrite, steps.rend());
+  EXPECT_EQ(
+      std::vector<Step>(lastWrite.base(), steps.end()),
+      (std::vector<Step>{Step::SyncFile, Step::CheckIdentity, Step::Rename, Step::SyncDirectory}));
 }
 
 // Another program's content, put in place or written while the run worked on
