@@ -1,21 +1,19 @@
 // The background copy. The thread copies in large steps, so that the system's
 // copy runs long and the write-back of each step starts while the next is
-// copied; it touches no file but through the two handles, and never the
-// output's buffer.
+// copied; it reads the source only at offsets, and writes only through the
+// output file.
 #include "app/background_copy.h"
 
 #include <algorithm>
 #include <new>
 
 #include "app/edit_list.h"
-#include "app/helper_thread.h"
+#include "runtime/helper_thread.h"
 
 namespace {
 
 // Large enough that a step is worth waking the thread for.
 constexpr int64_t kStep = int64_t{4} << 20;
-// How much of a stretch to mend is read at once.
-constexpr int64_t kMendPiece = int64_t{1} << 20;
 
 }  // namespace
 
@@ -23,12 +21,11 @@ bool worthCopyingInBackground(int64_t size) {
   return size >= 2 * kStep && os::copyRangeKeepsPosition();
 }
 
-BackgroundCopy::BackgroundCopy(TextFile* source, TextFile* output, int unitSize,
+BackgroundCopy::BackgroundCopy(TextFile* source, OutputFile* output, int unitSize,
                                LineEndMender mender)
-    : unitSize_(unitSize), mender_(mender) {
-  source_ = source->handle;
-  output_ = output->handle;
-  sourceSize_ = source->stampAtOpen.size;
+    : source_(source->handle),
+      output_(output),
+      mending_(source->stampAtOpen.size - source->stampAtOpen.size % unitSize, unitSize, mender) {
   // Without a thread the rewrite copies everything itself.
   startHelperThread(&thread_, [this] { copyLoop(); });
 }
@@ -73,12 +70,9 @@ void BackgroundCopy::copyLoop() {
       // Out of memory here is a failed copy, as on the main thread.
       if (guard.owns_lock()) guard.unlock();
     }
-    if (copied) {
-      os::startWriteBack(output_);
-      // The old content is read and copied; freeing its cache now spares
-      // the end of the run the work when the old file goes.
-      os::dropCached(source_, from, end - from);
-    }
+    // The old content is read and copied; freeing its cache now spares the
+    // end of the run the work when the old file goes.
+    if (copied) os::dropCached(source_, from, end - from);
     guard.lock();
     if (copied) copied_ = end;
     else failed_ = true;
@@ -89,34 +83,19 @@ void BackgroundCopy::copyLoop() {
 bool BackgroundCopy::copy(int64_t from, int64_t end, const std::vector<uint64_t>& mendRegions) {
   while (from < end) {
     int64_t stretchEnd = endOfLikeRegions(mendRegions, from, end);
-    bool copied = regionMarked(mendRegions, from)
-                      ? copyMending(from, stretchEnd)
-                      : os::copyRange(source_, from, output_, stretchEnd - from);
-    if (!copied) return false;
+    if (regionMarked(mendRegions, from)) {
+      // Read at offsets, as the main thread reads on meanwhile.
+      auto readAt = [this](int64_t start, int64_t stop, std::string_view* bytes) {
+        in_.resize(static_cast<size_t>(stop - start));
+        if (os::readAt(source_, start, in_.data(), stop - start) != stop - start) return false;
+        *bytes = std::string_view(in_.data(), in_.size());
+        return true;
+      };
+      if (!mending_.copy(from, stretchEnd, readAt, output_)) return false;
+    } else {
+      output_->copyFrom(source_, from, stretchEnd - from);
+    }
     from = stretchEnd;
   }
-  return true;
-}
-
-// The units from from to end, with the unit before and after them read too,
-// so that a CR or an LF at either edge is known for half of a CR LF or not.
-bool BackgroundCopy::copyMending(int64_t from, int64_t end) {
-  const int64_t unit = unitSize_;
-  while (from < end) {
-    int64_t piece = std::min(end, from + kMendPiece);
-    int64_t readFrom = from > 0 ? from - unit : 0;
-    int64_t readTo = std::min(sourceSize_, piece + unit);
-    in_.resize(static_cast<size_t>(readTo - readFrom));
-    if (os::readAt(source_, readFrom, in_.data(), readTo - readFrom) != readTo - readFrom)
-      return false;
-    const unsigned char* units = in_.data() + (from - readFrom);
-    size_t count = static_cast<size_t>((piece - from) / unit);
-    const unsigned char* after = readTo >= piece + unit ? units + count * unit : nullptr;
-    out_.resize(2 * count * static_cast<size_t>(unit) + 16);
-    char* outEnd =
-        mender_(readFrom < from ? units - unit : nullptr, units, count, after, out_.data());
-    if (!os::writeFully(output_, out_.data(), outEnd - out_.data())) return false;
-    from = piece;
-  }
-  return true;
+  return !output_->file()->writeFailed;
 }

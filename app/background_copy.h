@@ -12,7 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/line_end_mending.h"
+#include "app/mending_copy.h"
+#include "runtime/output_file.h"
 #include "runtime/text_file.h"
 
 // Whether this system can copy while the main thread reads the same file,
@@ -25,7 +26,7 @@ class BackgroundCopy {
   // been written yet and which nobody else writes until finish; the file's
   // units are unitSize bytes, mended by mender. Where no thread can be
   // started, nothing is copied.
-  BackgroundCopy(TextFile* source, TextFile* output, int unitSize, LineEndMender mender);
+  BackgroundCopy(TextFile* source, OutputFile* output, int unitSize, LineEndMender mender);
   ~BackgroundCopy();
   BackgroundCopy(const BackgroundCopy&) = delete;
   BackgroundCopy& operator=(const BackgroundCopy&) = delete;
@@ -42,14 +43,11 @@ class BackgroundCopy {
  private:
   void copyLoop();
   bool copy(int64_t from, int64_t end, const std::vector<uint64_t>& mendRegions);
-  bool copyMending(int64_t from, int64_t end);
 
-  os::FileHandle source_, output_;
-  int64_t sourceSize_;
-  int unitSize_;
-  LineEndMender mender_;
-  std::vector<unsigned char> in_;
-  std::vector<char> out_;
+  os::FileHandle source_;
+  OutputFile* output_;
+  MendingCopier mending_;
+  std::vector<char> in_;  // a stretch to mend, as read
   std::mutex lock_;
   std::condition_variable changed_;
   int64_t allowed_ = 0;  // all guarded by lock_

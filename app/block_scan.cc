@@ -282,8 +282,8 @@ class BlockScanner {
 
 }  // namespace
 
-void scanByBlocks(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
-                  const CopyableObserver& copyable) {
+void scanFile(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
+              const CopyableObserver& copyable) {
   withUnitsOf(format, [&]<int kSize, bool kBigEndian>() {
     BlockScanner<kSize, kBigEndian>(file, format, state, edits, copyable).run();
   });

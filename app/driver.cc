@@ -1,5 +1,6 @@
-// Start-up and sequencing: scan, mark, rewrite. The driver decides nothing
-// about the file's lines; the scan and the rewrite do.
+// Start-up and sequencing: scan, mark, rewrite, and what became of the file
+// on the console. The driver decides nothing about the file's lines; the
+// scan and the rewrite do.
 #include "app/driver.h"
 
 #include <new>
@@ -8,10 +9,9 @@
 
 #include "app/background_copy.h"
 #include "app/block_scan.h"
-#include "app/edit_rewrite.h"
+#include "app/line_end_mending.h"
 #include "app/line_text.h"
 #include "app/marking.h"
-#include "app/rewrite_pass.h"
 #include "runtime/console.h"
 #include "runtime/file_replace.h"
 #include "runtime/pattern.h"
@@ -32,48 +32,38 @@ void printCredits() {
   printLine(u"");
 }
 
-// The scan's console line. An incomplete table would call live procedures
-// dead: then nothing is rewritten.
-bool reportScan(std::u16string_view fileName, bool complete, int64_t macroCount) {
-  if (!complete) printLine(u"File '" + std::u16string(fileName) + u"' could not be read.");
-  else printLine(u"Found " + decimal(macroCount) + u" procedure macros.");
-  return complete;
-}
-
-// By blocks: scan, mark, rewrite from the scan's edits. The new file is begun
-// first, so that the part of the file before the first invocation line can
-// be copied into it, line ends mended, while the scan reads on.
-void runByBlocks(std::u16string_view fileName, TextFile* source, TextFormat format,
-                 ProcedureTable& table) {
-  Replacement replacement;
-  ReplaceStart start = beginReplacement(fileName, source, &replacement);
+// Scan, mark, rewrite from the scan's edits. The new file is begun first,
+// so that the part of the file before the first invocation line can be
+// copied into it, line ends mended, while the scan reads on.
+void scanAndRewrite(std::u16string_view fileName, TextFile* source, TextFormat format,
+                    ProcedureTable& table) {
+  Replacement replacement(fileName, source);
+  ReplaceStart start = replacement.begin();
   EditList edits;
+  LiveFlags live;
   int64_t macroCount = 0, copied = 0;
   bool complete = false;
   try {
     std::optional<BackgroundCopy> copy;
     if (start == ReplaceStart::Ready && worthCopyingInBackground(source->stampAtOpen.size))
-      copy.emplace(source, replacement.output, unitSize(format), lineEndMenderFor(format));
+      copy.emplace(source, replacement.output(), unitSize(format), lineEndMenderFor(format));
     ScanState scan(table);
-    scanByBlocks(source, format, scan, &edits, [&](int64_t copyable) {
+    scanFile(source, format, scan, &edits, [&](int64_t copyable) {
       if (copy) copy->allowUpTo(copyable, edits.mendRegions());
     });
     finishScan(scan);
     macroCount = scan.macroCount;
     // The marking needs no file: the copy goes on meanwhile.
     complete = !source->readFailed && !scan.searchFailed;
-    if (complete) markFromMainCode(table);
+    if (complete) live = markFromMainCode(table);
     if (copy) copied = copy->finish();
   } catch (const std::bad_alloc&) {
     complete = false;
   }
-  if (!reportScan(fileName, complete, macroCount)) {
-    if (start == ReplaceStart::Ready) abandonReplacement(&replacement);
-    return;
-  }
-  replaceContent(
-      fileName, source, start, replacement, [&](TextFile* output, RemovalCounts* counts) {
-        return copied >= 0 && writeWithEdits(source, format, edits, table, copied, output, counts);
+  if (!reportScan(fileName, complete, macroCount)) return;  // the replacement is abandoned
+  finishRewrite(
+      fileName, source, start, replacement, [&](OutputFile* output, RemovalCounts* counts) {
+        return copied >= 0 && rewriteWithEdits(source, format, edits, live, copied, output, counts);
       });
 }
 
@@ -97,10 +87,40 @@ TextFile* openForRun(std::u16string_view fileName, ProcedureTable& table) {
   return source;
 }
 
-void runPasses(std::u16string_view fileName, ProcedureTable& table) {
+bool reportScan(std::u16string_view fileName, bool complete, int64_t macroCount) {
+  if (!complete) printLine(u"File '" + std::u16string(fileName) + u"' could not be read.");
+  else printLine(u"Found " + decimal(macroCount) + u" procedure macros.");
+  return complete;
+}
+
+void finishRewrite(std::u16string_view fileName, TextFile* source, ReplaceStart start,
+                   Replacement& replacement, const ContentWriter& write) {
+  if (start == ReplaceStart::ReadOnly) return;  // the file stays as it is, without a word
+  RemovalCounts counts;
+  bool written = false;
+  if (start == ReplaceStart::Ready) {
+    bool complete = false;
+    try {
+      complete = write(replacement.output(), &counts);
+    } catch (const std::bad_alloc&) {
+      complete = false;  // out of memory: the new content is incomplete
+    }
+    // A read that failed part way ended the file early; committing would cut it.
+    if (complete && !source->readFailed) written = replacement.commit();
+    else replacement.abandon();
+  }
+  if (!written) {
+    printLine(u"File '" + std::u16string(fileName) + u"' could not be written.");
+    return;
+  }
+  printLine(u"Removed " + decimal(counts.removed) + u" out of " + decimal(counts.invocations) +
+            u" used procedure macros.");
+}
+
+void runOnFile(std::u16string_view fileName, ProcedureTable& table) {
   TextFile* source = openForRun(fileName, table);
   if (!source) return;
-  runByBlocks(fileName, source, readFormat(source), table);
+  scanAndRewrite(fileName, source, readFormat(source), table);
   // Once replaced, the old content is freed here, within the run.
   closeFile(source);
 }
@@ -112,7 +132,7 @@ int runOrrinvale() {
     // Left to the end of the process: freeing a few hundred thousand small
     // reference sets one by one takes longer than marking them did.
     static ProcedureTable* table = new ProcedureTable;
-    runPasses(u"Velmarin.asm", *table);
+    runOnFile(u"Velmarin.asm", *table);
   }
   runEndRoutine();
   return 0;

@@ -1,4 +1,4 @@
-// Text rules that the passes apply to the lines of the assembler file.
+// Text rules that the scan and the rewrite apply to the lines of the assembler file.
 #ifndef ORRINVALE_APP_LINE_TEXT_H_
 #define ORRINVALE_APP_LINE_TEXT_H_
 

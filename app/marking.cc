@@ -16,10 +16,8 @@ constexpr size_t kListsAhead = 8;
 
 }  // namespace
 
-void markReachable(ProcedureTable& table, const ReferenceSet& refs) {
-  std::vector<uint8_t> marked;
-  marked.reserve(table.entries.size());
-  for (size_t i = 0; i < table.entries.size(); ++i) marked.push_back(table.entries[i].used != 0);
+void markReachable(ProcedureTable& table, const ReferenceSet& refs, LiveFlags* live) {
+  LiveFlags& marked = *live;
   std::vector<EntryIndex> queue;
   auto markAll = [&](const std::vector<EntryIndex>& labels) {
     for (EntryIndex label : labels) {
@@ -40,8 +38,12 @@ void markReachable(ProcedureTable& table, const ReferenceSet& refs) {
   }
 }
 
-void markFromMainCode(ProcedureTable& table) {
+LiveFlags markFromMainCode(ProcedureTable& table) {
+  LiveFlags live(table.entries.size());
+  for (size_t i = 0; i < live.size(); ++i) live[i] = table.entries[i].used != 0;
   ProcedureEntry& main = table.entries[kMainCode];
   main.used = 1;
-  if (!main.refs.labels.empty()) markReachable(table, main.refs);
+  live[kMainCode] = 1;
+  if (!main.refs.labels.empty()) markReachable(table, main.refs, &live);
+  return live;
 }

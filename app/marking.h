@@ -3,12 +3,20 @@
 #ifndef ORRINVALE_APP_MARKING_H_
 #define ORRINVALE_APP_MARKING_H_
 
+#include <cstdint>
+#include <vector>
+
 #include "app/procedure_table.h"
 
-// Marks every entry reachable from refs that is not marked yet.
-void markReachable(ProcedureTable& table, const ReferenceSet& refs);
+// A byte per table entry, 1 where the entry is marked used: what the rewrite
+// reads for every invocation line.
+using LiveFlags = std::vector<uint8_t>;
 
-// Marks the main code itself and everything it reaches.
-void markFromMainCode(ProcedureTable& table);
+// Marks every entry reachable from refs that is not marked yet; live holds
+// a byte per entry, the marks so far, and gains the new ones.
+void markReachable(ProcedureTable& table, const ReferenceSet& refs, LiveFlags* live);
+
+// Marks the main code itself and everything it reaches; returns the marks.
+LiveFlags markFromMainCode(ProcedureTable& table);
 
 #endif  // ORRINVALE_APP_MARKING_H_

@@ -1,4 +1,4 @@
-// The model that both passes share: for the main code and for every procedure
+// The model that the scan and the rewrite share: for the main code and for every procedure
 // label, whether the main code can reach it and which labels it mentions.
 #ifndef ORRINVALE_APP_PROCEDURE_TABLE_H_
 #define ORRINVALE_APP_PROCEDURE_TABLE_H_

@@ -16,7 +16,7 @@
 #include "runtime/pattern.h"
 #include "runtime/text_codec.h"
 #include "runtime/text_file.h"
-#include "tests/reference/reference_passes.h"
+#include "tests/reference/reference_run.h"
 #include "tests/reference/text_lines.h"
 
 namespace {
@@ -47,7 +47,7 @@ std::string repeatedLine(TextFormat format, const std::u16string& line) {
   return bytes;
 }
 
-// Prints nothing: the passes' console lines would drown the figures.
+// Prints nothing: the runs' console lines would drown the figures.
 struct QuietOutput {
   QuietOutput() : saved(dup(1)) {
     int sink = open("/dev/null", O_WRONLY);
@@ -100,7 +100,7 @@ void scanScratchFile(ProcedureTable& table, bool blocks) {
   clearTable(table);
   ScanState scan(table);
   EditList edits;
-  if (blocks) scanByBlocks(file, format, scan, &edits);
+  if (blocks) scanFile(file, format, scan, &edits);
   else scanByLines(file, format, scan);
   finishScan(scan);
   closeFile(file);
@@ -143,7 +143,7 @@ BENCHMARK(BM_ScanOneLabelInManyBlocks)
     ->Unit(benchmark::kMillisecond);
 
 // A whole run over kLines lines of one kind after a main code that uses
-// _Procedure1, by the fast way (argument 0) or the reference way.
+// _Procedure1, by the tool's way (argument 0) or the reference way.
 void BM_WholeRunLine(benchmark::State& state, const char16_t* line) {
   initPatterns();
   std::string bytes = "call _Procedure1\r\n" + repeatedLine(TextFormat::Ansi, line);
@@ -153,7 +153,7 @@ void BM_WholeRunLine(benchmark::State& state, const char16_t* line) {
     state.PauseTiming();
     writeFile(bytes);
     state.ResumeTiming();
-    runPasses(widen(scratchFile()), table, state.range(0) ? PassWay::Reference : PassWay::Fast);
+    runOnFile(widen(scratchFile()), table, state.range(0) ? RunWay::Reference : RunWay::Tool);
   }
   state.SetItemsProcessed(state.iterations() * kLines);
 }

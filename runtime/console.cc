@@ -1,12 +1,11 @@
 // Console output over the platform layer.
 #include "runtime/console.h"
 
-#include "runtime/file_replace.h"
+#include "runtime/os.h"
 #include "runtime/text_codec.h"
 
 int openConsole() {
   os::keepWritesFromEndingTheProcess();
-  os::watchEndSignals([](os::EndSignal event) { consoleCloseHandler(event); });
   return 1;
 }
 
@@ -31,11 +30,4 @@ void printLine(std::u16string_view text) {
     return;  // no memory for the line: it is not printed
   }
   os::writeStandardOutput(bytes.data(), static_cast<int64_t>(bytes.size()));
-}
-
-bool consoleCloseHandler(os::EndSignal) {
-  // Open files need no closing: the process's end closes them, and the only
-  // output is the temporary file, which goes.
-  removeTemporaryFiles();
-  return false;
 }

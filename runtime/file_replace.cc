@@ -34,9 +34,9 @@ void unregisterTemporaryFile(os::DirectoryHandle directory, const std::string& n
       slot.live.store(false);
 }
 
-}  // namespace
-
-void removeTemporaryFiles() {
+// All that an interrupted run must do, since the file it would replace is
+// never written in place. Async-signal-safe.
+void removeTemporaryFiles(os::EndSignal) {
   for (TemporarySlot& slot : g_temporaries) {
     if (!slot.live.load()) continue;
     os::removeAt(slot.directory, slot.name);
@@ -44,113 +44,128 @@ void removeTemporaryFiles() {
   }
 }
 
+// Registered with the first replacement: before it there is nothing to
+// remove, and the signals keep their usual effect.
+void watchEndSignalsOnce() {
+  static bool watching = false;
+  if (watching) return;
+  os::watchEndSignals(removeTemporaryFiles);
+  watching = true;
+}
+
+}  // namespace
+
 std::string temporaryPrefix(const std::string& name) {
   // Short enough that prefix and suffix stay a valid file name.
   constexpr size_t kLongestKept = 200;
   return "." + name.substr(0, kLongestKept) + ".orrinvale-tmp-";
 }
 
-ReplaceStart beginReplacement(std::u16string_view name, TextFile* source,
-                              Replacement* replacement) {
-  replacement->source = source;
-  if (!os::locate(toSystemPath(name), &replacement->target)) return ReplaceStart::Failed;
+ReplaceStart Replacement::begin() {
+  if (!os::locate(toSystemPath(name_), &target_)) return ReplaceStart::Failed;
   os::FileStamp now;
-  if (!os::stampAt(replacement->target, &now) || now != source->stampAtOpen)
-    return ReplaceStart::Failed;
-  switch (os::writeAccess(replacement->target)) {
+  if (!os::stampAt(target_, &now) || now != source_->stampAtOpen) return ReplaceStart::Failed;
+  switch (os::writeAccess(target_)) {
     case os::Access::Allowed: break;
     case os::Access::Denied: return ReplaceStart::ReadOnly;
     case os::Access::Failed: return ReplaceStart::Failed;
   }
-  replacement->prefix = temporaryPrefix(replacement->target.name);
-  os::removeAbandoned(replacement->target, replacement->prefix);
+  prefix_ = temporaryPrefix(target_.name);
+  os::removeAbandoned(target_, prefix_);
+  watchEndSignalsOnce();
 
   // Registered before a signal can end the run, so that none leaves it behind.
   os::EndSignalsDeferred deferred;
-  if (!os::createTemporary(replacement->target, replacement->prefix, &replacement->temporary))
-    return ReplaceStart::Failed;
-  os::copyFileFlags(source->handle, replacement->temporary.handle);
-  const std::string& temporaryName = replacement->temporary.name;
-  if (!temporaryName.empty() &&
-      !registerTemporaryFile(replacement->target.directory, temporaryName)) {
-    abandonReplacement(replacement);
+  if (!os::createTemporary(target_, prefix_, &temporary_)) return ReplaceStart::Failed;
+  state_ = State::TemporaryCreated;
+  os::copyFileFlags(source_->handle, temporary_.handle);
+  if (!temporary_.name.empty() && !registerTemporaryFile(target_.directory, temporary_.name)) {
+    abandon();
     return ReplaceStart::Failed;
   }
-  replacement->output = adoptForWriting(replacement->temporary.handle);
-  if (!replacement->output) {
-    replacement->temporary.handle = os::kNoFile;  // closed by the failed adoption
-    abandonReplacement(replacement);
+  TextFile* file = adoptForWriting(temporary_.handle);
+  temporary_.handle = os::kNoFile;  // the file's now, or closed by the failed adoption
+  try {
+    if (file) output_ = std::make_unique<OutputFile>(file);
+  } catch (const std::bad_alloc&) {
+    closeFile(file);
+  }
+  if (!output_) {
+    abandon();
     return ReplaceStart::Failed;
   }
   return ReplaceStart::Ready;
 }
 
-namespace {
-
 // Content and metadata on the disk. A signal meanwhile removes the new file.
-bool writeOut(Replacement* replacement) {
-  TextFile* output = replacement->output;
-  return flushBuffer(output) && os::copyMetadata(replacement->source->handle, output->handle) &&
-         flushToDisk(output);
+bool Replacement::writeOut() {
+  TextFile* file = output_->file();
+  if (!output_->finish() || !os::copyMetadata(source_->handle, file->handle) || !flushToDisk(file))
+    return false;
+  state_ = State::Written;
+  return true;
 }
 
 // The short section in which the new file gets a name, the original is
-// checked and the new file takes its place; a signal waits for its end.
-bool nameAndCheck(Replacement* replacement) {
-  TextFile* output = replacement->output;
+// checked and the new file is closed; a signal waits for its end.
+bool Replacement::nameAndCheck() {
   // Named before the handle goes: an unnamed file is reachable through it alone.
-  bool wasUnnamed = replacement->temporary.name.empty();
-  if (!os::nameTemporary(replacement->target, replacement->prefix, &replacement->temporary))
-    return false;
-  if (wasUnnamed &&
-      !registerTemporaryFile(replacement->target.directory, replacement->temporary.name)) {
-    os::removeAt(replacement->target.directory, replacement->temporary.name.c_str());
-    replacement->temporary.name.clear();
+  bool wasUnnamed = temporary_.name.empty();
+  temporary_.handle = output_->file()->handle;
+  bool named = os::nameTemporary(target_, prefix_, &temporary_);
+  temporary_.handle = os::kNoFile;
+  if (!named) return false;
+  if (wasUnnamed && !registerTemporaryFile(target_.directory, temporary_.name)) {
+    os::removeAt(target_.directory, temporary_.name.c_str());
+    temporary_.name.clear();
     return false;
   }
   // Another program may have put new content in place or written to the file
   // while this run worked on the old; that content must not be lost.
   os::FileStamp now;
-  if (!os::stampAt(replacement->target, &now) || now != replacement->source->stampAtOpen)
-    return false;
-  bool closed = closeFile(output);
-  replacement->output = nullptr;
-  replacement->temporary.handle = os::kNoFile;
+  if (!os::stampAt(target_, &now) || now != source_->stampAtOpen) return false;
+  bool closed = closeFile(output_->file());
+  output_.reset();
   return closed;
 }
 
-}  // namespace
-
-bool commitReplacement(Replacement* replacement) {
-  if (!writeOut(replacement)) {
-    abandonReplacement(replacement);
+bool Replacement::commit() {
+  if (state_ != State::TemporaryCreated || !writeOut()) {
+    abandon();
     return false;
   }
   // A signal sees either the temporary file, which it removes, or the
   // finished replacement, never a half-done rename.
   os::EndSignalsDeferred deferred;
-  if (!nameAndCheck(replacement) ||
-      !os::replaceWith(replacement->target, replacement->temporary.name,
-                       &replacement->source->handle)) {
-    abandonReplacement(replacement);
+  if (!nameAndCheck() || !os::replaceWith(target_, temporary_.name, &source_->handle)) {
+    abandon();
     return false;
   }
-  unregisterTemporaryFile(replacement->target.directory, replacement->temporary.name);
-  replacement->temporary = {};
-  os::release(&replacement->target);
+  unregisterTemporaryFile(target_.directory, temporary_.name);
+  temporary_ = {};
+  os::release(&target_);
+  state_ = State::Committed;
   return true;
 }
 
-void abandonReplacement(Replacement* replacement) {
-  os::EndSignalsDeferred deferred;
-  if (replacement->output) closeFile(replacement->output);
-  else if (replacement->temporary.handle != os::kNoFile)
-    os::closeHandle(replacement->temporary.handle);
-  replacement->output = nullptr;
-  if (!replacement->temporary.name.empty()) {
-    os::removeAt(replacement->target.directory, replacement->temporary.name.c_str());
-    unregisterTemporaryFile(replacement->target.directory, replacement->temporary.name);
+void Replacement::abandon() {
+  if (state_ != State::TemporaryCreated && state_ != State::Written) {
+    os::release(&target_);
+    return;
   }
-  replacement->temporary = {};
-  os::release(&replacement->target);
+  os::EndSignalsDeferred deferred;
+  if (output_) {
+    TextFile* file = output_->file();
+    output_.reset();  // its writer, if any, is done first
+    closeFile(file);
+  } else if (temporary_.handle != os::kNoFile) {
+    os::closeHandle(temporary_.handle);
+  }
+  if (!temporary_.name.empty()) {
+    os::removeAt(target_.directory, temporary_.name.c_str());
+    unregisterTemporaryFile(target_.directory, temporary_.name);
+  }
+  temporary_ = {};
+  os::release(&target_);
+  state_ = State::Abandoned;
 }

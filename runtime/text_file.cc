@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr uint32_t kLineFeed = 0x0A;
-constexpr uint32_t kCarriageReturn = 0x0D;
 
 // Oldest first. Never destroyed, so that closeAllFiles works however late.
 std::vector<TextFile*>& openFiles() {

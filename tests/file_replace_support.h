@@ -16,13 +16,15 @@ inline bool replaceWith(const std::string& path, const std::string& text, Replac
                         const std::function<void()>& meanwhile = {}) {
   TextFile* source = openForReadingExclusively(utf16(path));
   if (!source) return false;
-  Replacement replacement;
-  *start = beginReplacement(utf16(path), source, &replacement);
   bool landed = false;
-  if (*start == ReplaceStart::Ready) {
-    writeBytes(replacement.output, text.data(), static_cast<int64_t>(text.size()));
-    if (meanwhile) meanwhile();
-    landed = commitReplacement(&replacement);
+  {
+    Replacement replacement(utf16(path), source);
+    *start = replacement.begin();
+    if (*start == ReplaceStart::Ready) {
+      replacement.output()->write(text);
+      if (meanwhile) meanwhile();
+      landed = replacement.commit();
+    }
   }
   closeFile(source);
   return landed;

@@ -11,7 +11,7 @@
 
 #include "app/driver.h"
 #include "runtime/text_file.h"
-#include "tests/reference/reference_passes.h"
+#include "tests/reference/reference_run.h"
 
 // A fresh directory, removed with its content when the object goes.
 struct ScratchDir {
@@ -68,8 +68,8 @@ std::u16string utf16(const std::string& text);
 std::wstring utf16ToWide(const std::string& text);
 
 // Names the instances of a test that runs both ways.
-inline std::string passWayName(const testing::TestParamInfo<PassWay>& info) {
-  return info.param == PassWay::Fast ? "Fast" : "Reference";
+inline std::string runWayName(const testing::TestParamInfo<RunWay>& info) {
+  return info.param == RunWay::Tool ? "Tool" : "Reference";
 }
 
 // Runs body with the standard output sent to a file; returns what it printed.

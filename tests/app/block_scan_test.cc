@@ -24,20 +24,20 @@ class BlockScanTest : public testing::Test {
   void SetUp() override { initPatterns(); }
 
   // Console output and resulting bytes of a whole run over input.
-  std::string runOne(const std::string& input, PassWay way) {
+  std::string runOne(const std::string& input, RunWay way) {
     writeBytes(dir.file("Velmarin.asm"), input);
     ProcedureTable table;
     std::string console =
-        captureOutput([&] { runPasses(utf16(dir.file("Velmarin.asm")), table, way); });
+        captureOutput([&] { runOnFile(utf16(dir.file("Velmarin.asm")), table, way); });
     return console + readBytes(dir.file("Velmarin.asm"));
   }
 
   // Runs input both ways; they must agree. Returns the result.
   std::string agree(const std::string& input) {
-    std::string reference = runOne(input, PassWay::Reference);
-    std::string fast = runOne(input, PassWay::Fast);
-    EXPECT_TRUE(sameBytes(fast, reference)) << testing::PrintToString(input.substr(0, 200));
-    return fast;
+    std::string reference = runOne(input, RunWay::Reference);
+    std::string tool = runOne(input, RunWay::Tool);
+    EXPECT_TRUE(sameBytes(tool, reference)) << testing::PrintToString(input.substr(0, 200));
+    return tool;
   }
 
   // Where two results part, with a little of each there: whole files of
@@ -150,12 +150,12 @@ TEST_F(BlockScanTest, TinyBlocksGiveTheSameResult) {
   std::mt19937 random(17);
   for (int i = 0; i < 120 && !HasFailure(); ++i) {
     std::string input = randomFile(random, kFormats[i % 6]);
-    std::string reference = runOne(input, PassWay::Reference);
+    std::string reference = runOne(input, RunWay::Reference);
     for (int64_t block : {1, 2, 3, 5, 8, 13}) {
       useBlockSize(block);
-      std::string fast = runOne(input, PassWay::Fast);
+      std::string tool = runOne(input, RunWay::Tool);
       useBlockSize(0);
-      ASSERT_EQ(fast, reference) << block << " " << testing::PrintToString(input);
+      ASSERT_EQ(tool, reference) << block << " " << testing::PrintToString(input);
     }
   }
 }
@@ -305,7 +305,7 @@ TEST_F(BlockScanTest, AFailedWriteInTheBackgroundCopyKeepsTheFile) {
     writeBytes(path, original);
     ProcedureTable table;
     failNthFileChange(failing);
-    std::string printed = captureOutput([&] { runPasses(utf16(path), table, PassWay::Fast); });
+    std::string printed = captureOutput([&] { runOnFile(utf16(path), table, RunWay::Tool); });
     int64_t changes = fileChangeCount();
     failNthFileChange(0);
     EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"Velmarin.asm"}) << failing;

@@ -75,12 +75,12 @@ int childSignalledWhileReplacing(const std::string& path, const std::string& tex
   return inChild([&] {
     openConsole();
     TextFile* source = openForReadingExclusively(utf16(path));
-    Replacement replacement;
-    if (!source || beginReplacement(utf16(path), source, &replacement) != ReplaceStart::Ready)
-      _exit(2);
-    writeBytes(replacement.output, text.data(), static_cast<int64_t>(text.size()));
+    if (!source) _exit(2);
+    Replacement replacement(utf16(path), source);
+    if (replacement.begin() != ReplaceStart::Ready) _exit(2);
+    replacement.output()->write(text);
     beforeNthFileChange(n, signalItself);
-    commitReplacement(&replacement);
+    replacement.commit();
     for (;;) pause();  // a signal that was only deferred ends the process here
   });
 }
@@ -133,8 +133,8 @@ TEST(EndSignals, ASignalIgnoredFromTheStartStaysIgnored) {
     signal(SIGHUP, SIG_IGN);
     openConsole();
     ReplaceStart start;
-    raise(SIGHUP);
-    _exit(replaceWith(path, "new\r\n", &start) ? 0 : 1);
+    // Raised once the replacement watches the end signals.
+    _exit(replaceWith(path, "new\r\n", &start, [] { raise(SIGHUP); }) ? 0 : 1);
   });
   ASSERT_TRUE(WIFEXITED(status)) << status;
   EXPECT_EQ(WEXITSTATUS(status), 0);

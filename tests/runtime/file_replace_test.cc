@@ -29,16 +29,16 @@ TEST(Replacement, AFailedWriteAtAnyPointKeepsTheOriginal) {
   ScratchDir dir;
   const std::string original = "original content\r\n";
   writeBytes(dir.file("f"), original);
-  // Ten pieces of most of a buffer make several buffered writes, then the
-  // metadata, the sync, the naming and the rename.
-  const std::string piece(kFileBufferSize * 3 / 4, 'n');
+  // Ten pieces of 300 KiB make several writes, some on the writer thread,
+  // then the metadata, the sync, the naming and the rename.
+  const std::string piece(300 << 10, 'n');
   for (int failing = 1;; ++failing) {
     TextFile* source = openForReadingExclusively(utf16(dir.file("f")));
-    Replacement replacement;
-    ASSERT_EQ(beginReplacement(utf16(dir.file("f")), source, &replacement), ReplaceStart::Ready);
+    Replacement replacement(utf16(dir.file("f")), source);
+    ASSERT_EQ(replacement.begin(), ReplaceStart::Ready);
     failNthFileChange(failing);
-    for (int i = 0; i < 10; ++i) writeBytes(replacement.output, piece.data(), piece.size());
-    bool committed = commitReplacement(&replacement);
+    for (int i = 0; i < 10; ++i) replacement.output()->write(piece);
+    bool committed = replacement.commit();
     int64_t changes = fileChangeCount();
     failNthFileChange(0);
     closeFile(source);

@@ -7,7 +7,7 @@
 #include "app/line_text.h"
 #include "runtime/pattern_engine.h"
 #include "runtime/text_codec.h"
-#include "tests/reference/reference_passes.h"
+#include "tests/reference/reference_run.h"
 
 namespace {
 

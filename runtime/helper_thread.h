@@ -1,7 +1,7 @@
 // Starting the run's helper threads (the background copy, the output
-// writer): where no thread can start, the run does their work itself.
-#ifndef ORRINVALE_APP_HELPER_THREAD_H_
-#define ORRINVALE_APP_HELPER_THREAD_H_
+// file's writer): where no thread can start, the run does their work itself.
+#ifndef ORRINVALE_RUNTIME_HELPER_THREAD_H_
+#define ORRINVALE_RUNTIME_HELPER_THREAD_H_
 
 #include <system_error>
 #include <thread>
@@ -20,4 +20,4 @@ bool startHelperThread(std::thread* thread, Body&& body) {
   }
 }
 
-#endif  // ORRINVALE_APP_HELPER_THREAD_H_
+#endif  // ORRINVALE_RUNTIME_HELPER_THREAD_H_

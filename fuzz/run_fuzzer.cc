@@ -4,7 +4,7 @@
 // reference way on any input, with the usual blocks and with blocks of a few
 // bytes.
 //   cmake -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DORRINVALE_FUZZ=ON
-//   build/fuzz/fuzz/orrinvale_passes_fuzzer -max_total_time=600
+//   build/fuzz/fuzz/orrinvale_run_fuzzer -max_total_time=600
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -16,7 +16,7 @@
 #include "app/block_scan.h"
 #include "app/driver.h"
 #include "runtime/pattern.h"
-#include "tests/reference/reference_passes.h"
+#include "tests/reference/reference_run.h"
 #include "tests/test_seams.h"
 
 namespace {
@@ -39,8 +39,8 @@ std::string readAll(const std::string& path) {
   return bytes;
 }
 
-// Both passes over data; returns the rewritten bytes and the console output.
-std::string runPasses(const uint8_t* data, size_t size, PassWay way) {
+// A whole run over data; returns the rewritten bytes and the console output.
+std::string runOnFile(const uint8_t* data, size_t size, RunWay way) {
   FILE* file = std::fopen(workFile().c_str(), "wb");
   std::fwrite(data, 1, size, file);
   std::fclose(file);
@@ -53,21 +53,21 @@ std::string runPasses(const uint8_t* data, size_t size, PassWay way) {
   initPatterns();
   std::string path = workFile();
   std::u16string name(path.begin(), path.end());
-  runPasses(name, table, way);
+  runOnFile(name, table, way);
   dup2(saved, 1);
   close(saved);
-  freeAllPatterns();  // the passes leave theirs for the end of the program
+  freeAllPatterns();  // a run leaves its patterns for the end of the program
   return readAll(console) + readAll(workFile());
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::string reference = runPasses(data, size, PassWay::Reference);
-  std::string fast = runPasses(data, size, PassWay::Fast);
-  if (reference != fast) abort();
+  std::string reference = runOnFile(data, size, RunWay::Reference);
+  std::string tool = runOnFile(data, size, RunWay::Tool);
+  if (reference != tool) abort();
   useBlockSize(static_cast<int64_t>(size % 13 + 1));
-  std::string small = runPasses(data, size, PassWay::Fast);
+  std::string small = runOnFile(data, size, RunWay::Tool);
   useBlockSize(0);
   if (reference != small) abort();
   return 0;

@@ -1,6 +1,6 @@
 // The reference way: a scan and a rewrite line by line through the patterns,
 // and the driver's sequence around them.
-#include "tests/reference/reference_passes.h"
+#include "tests/reference/reference_run.h"
 
 #include <new>
 #include <string>
@@ -9,7 +9,7 @@
 #include "app/driver.h"
 #include "app/line_text.h"
 #include "app/marking.h"
-#include "app/rewrite_pass.h"
+#include "app/rewrite.h"
 #include "runtime/console.h"
 #include "runtime/file_replace.h"
 #include "runtime/pattern.h"
@@ -39,11 +39,17 @@ int32_t findAllMatches(Pattern pattern, std::u16string_view line,
   return extractMatches(pattern, line, matches);
 }
 
-bool writeByLines(TextFile* source, TextFormat format, ProcedureTable& table, TextFile* output,
+// A line as read, or its replacement, and CR LF in format.
+void writeLineTo(OutputFile* output, std::string_view raw, TextFormat format) {
+  output->write(raw);
+  output->write(lineEndBytes(format));
+}
+
+bool writeByLines(TextFile* source, TextFormat format, ProcedureTable& table, OutputFile* output,
                   RemovalCounts* counts) {
   seekFile(source, 0);
   readFormat(source);
-  writeFormat(output, format);
+  output->write(byteOrderMark(format));
   Pattern invocationPattern = createPattern(kInvocationPattern, kCaseInsensitive);
   std::vector<std::u16string> matches(1);
   std::u16string text, label;
@@ -56,7 +62,7 @@ bool writeByLines(TextFile* source, TextFormat format, ProcedureTable& table, Te
     int32_t found = findAllMatches(invocationPattern, text, &matches);
     if (found == kPatternFailed) return false;  // the line's fate is unknown
     if (found < 1) {
-      writeRawLine(output, raw, format);
+      writeLineTo(output, raw, format);
       continue;
     }
     ++counts->invocations;
@@ -64,18 +70,18 @@ bool writeByLines(TextFile* source, TextFormat format, ProcedureTable& table, Te
     label.assign(u"_Procedure");
     label.append(std::u16string_view(matches[0]).substr(2));
     if (entryFor(table, label).used != 0) {
-      writeRawLine(output, raw, format);
+      writeLineTo(output, raw, format);
       continue;
     }
     ++counts->removed;
     // The trimmed line's own units, whatever they are, inside the comment.
     comment.clear();
     appendRemovedLine(format, trimmed, &comment);
-    writeRawLine(output, comment, format);
+    writeLineTo(output, comment, format);
   }
   // A partial unit at the very end is no line: it stays the last bytes.
   char tail[4];
-  writeBytes(output, tail, readBytes(source, tail, sizeof tail));
+  output->write(std::string_view(tail, static_cast<size_t>(readBytes(source, tail, sizeof tail))));
   return true;
 }
 
@@ -93,17 +99,13 @@ void runByLines(std::u16string_view fileName, TextFile* source, TextFormat forma
   } catch (const std::bad_alloc&) {
     complete = false;
   }
-  if (!complete) {
-    printLine(u"File '" + std::u16string(fileName) + u"' could not be read.");
-    return;
-  }
-  printLine(u"Found " + decimal(macroCount) + u" procedure macros.");
-  Replacement replacement;
-  ReplaceStart start = beginReplacement(fileName, source, &replacement);
-  replaceContent(fileName, source, start, replacement,
-                 [&](TextFile* output, RemovalCounts* counts) {
-                   return writeByLines(source, format, table, output, counts);
-                 });
+  if (!reportScan(fileName, complete, macroCount)) return;
+  Replacement replacement(fileName, source);
+  ReplaceStart start = replacement.begin();
+  finishRewrite(fileName, source, start, replacement,
+                [&](OutputFile* output, RemovalCounts* counts) {
+                  return writeByLines(source, format, table, output, counts);
+                });
 }
 
 }  // namespace
@@ -145,8 +147,8 @@ void scanByLines(TextFile* file, TextFormat format, ScanState& state) {
   }
 }
 
-void runPasses(std::u16string_view fileName, ProcedureTable& table, PassWay way) {
-  if (way == PassWay::Fast) return runPasses(fileName, table);
+void runOnFile(std::u16string_view fileName, ProcedureTable& table, RunWay way) {
+  if (way == RunWay::Tool) return runOnFile(fileName, table);
   TextFile* source = openForRun(fileName, table);
   if (!source) return;
   runByLines(fileName, source, readFormat(source), table);

@@ -1,12 +1,12 @@
-// The fast rewrite. Stretches without a line end to mend are copied as they
-// are, long ones by the system (no pass through the program at all, and put
-// on their way to the disk at once); stretches with one are read through a
-// window and copied with every line end other than CR LF made CR LF.
-// Removed invocation lines take their comment's place. What the program
-// writes itself gathers in a buffer of its own and goes out in large writes.
-#include "app/edit_rewrite.h"
+// The rewrite. Stretches without a line end to mend are copied as they are,
+// long ones by the system (not through the program at all, and put on their
+// way to the disk at once); stretches with one go through the mending copier.
+// Removed invocation lines take their comment's place, made in place in the
+// output file's room.
+#include "app/rewrite.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <memory>
 #include <string>
@@ -14,14 +14,13 @@
 #include <vector>
 
 #include "app/line_end_mending.h"
-#include "app/output_writer.h"
+#include "app/mending_copy.h"
 
 namespace {
 
 // Below this a stretch is cheaper to read and write than to hand to the system.
 constexpr int64_t kSystemCopyMinimum = kMendRegionSize;
 constexpr int64_t kWindowSize = int64_t{1} << 20;
-constexpr size_t kOutputSize = size_t{1} << 20;
 constexpr size_t kAhead = 8;
 
 template <int kSize, bool kBigEndian>
@@ -30,22 +29,19 @@ class EditWriter {
 
  public:
   EditWriter(TextFile* source, TextFormat format, const EditList& edits, int64_t copied,
-             TextFile* output)
+             OutputFile* output)
       : source_(source),
         edits_(edits),
         output_(output),
         done_(copied),
         lineEnd_(lineEndBytes(format)),
-        removed_(removedLineParts(format)) {}
+        removed_(removedLineParts(format)),
+        mending_(edits.unitsEnd, kSize, &mendLineEnds<kSize, kBigEndian>) {}
 
-  bool apply(const ProcedureTable& table, RemovalCounts* counts) {
-    // A byte per entry says whether its label is used: one load per
-    // invocation, and a table of millions of entries is still only
-    // megabytes, looked up a few invocations ahead so that the look-ups
-    // overlap.
-    std::vector<uint8_t> used(table.entries.size());
-    for (size_t entry = 0; entry < used.size(); ++entry)
-      used[entry] = table.entries[entry].used != 0;
+  // used holds a byte per entry: one load per invocation, and a table of
+  // millions of entries is still only megabytes, looked up a few
+  // invocations ahead so that the look-ups overlap.
+  bool apply(const LiveFlags& used, RemovalCounts* counts) {
     // A ring of the next few: slot i holds the invocation after the one that
     // was taken from it kAhead steps before.
     EditList::Reader reader(edits_);
@@ -64,48 +60,13 @@ class EditWriter {
       if (!removeLine(invocation.start)) return false;
     }
     if (!copyUpTo(edits_.unitsEnd)) return false;
-    if (edits_.missingLineEnd) append(lineEnd_);
-    if (!copyRaw(edits_.scannedEnd)) return false;
-    flushOutput();
-    writer_.wait();
-    return true;
+    if (edits_.missingLineEnd) output_->write(lineEnd_);
+    return copyRaw(edits_.scannedEnd);
   }
 
  private:
   uint32_t unit(std::string_view bytes, size_t index) const {
     return U::at(reinterpret_cast<const unsigned char*>(bytes.data()) + index * kSize);
-  }
-
-  // Room for n more bytes at the end of the output buffer.
-  [[gnu::always_inline]] char* room(size_t n) {
-    if (outputUsed_ + n > buffer_.size()) {
-      flushOutput();
-      if (n > buffer_.size()) buffer_.resize(n);
-    }
-    return buffer_.data() + outputUsed_;
-  }
-  [[gnu::always_inline]] void used(char* end) {
-    outputUsed_ = static_cast<size_t>(end - buffer_.data());
-    if (outputUsed_ >= kOutputSize / 2) flushOutput();
-  }
-  void append(std::string_view bytes) {
-    if (bytes.empty()) return;
-    char* at = room(bytes.size());
-    memcpy(at, bytes.data(), bytes.size());
-    used(at + bytes.size());
-  }
-  // Sends the buffer to the writer and goes on in the other one.
-  void flushOutput() {
-    if (outputUsed_ == 0) return;
-    writer_.send(buffer_.data(), outputUsed_);
-    // The disk writes what is ready while the rest is made.
-    unsentToDisk_ += static_cast<int64_t>(outputUsed_);
-    if (unsentToDisk_ >= kWriteBackStep) {
-      startWriteBack(output_);
-      unsentToDisk_ = 0;
-    }
-    std::swap(buffer_, spare_);
-    outputUsed_ = 0;
   }
 
   // The source's bytes [start, end), through the window; false if the file
@@ -142,37 +103,25 @@ class EditWriter {
     int64_t n = end - done_;
     if (n <= 0) return true;
     if (n >= kSystemCopyMinimum) {
-      flushOutput();
-      writer_.wait();
-      copyBytes(source_, done_, n, output_);
-      startWriteBack(output_);
+      output_->copyFrom(source_->handle, done_, n);
       sourceAt_ = -1;  // the copy leaves the source's position undefined
     } else {
       std::string_view bytes;
       if (!view(done_, end, &bytes)) return false;
-      append(bytes);
+      output_->write(bytes);
     }
     done_ = end;
     return true;
   }
 
   // The units from done_ to end with every line end other than CR LF made
-  // CR LF. The units just before and after tell whether a CR or an LF at
-  // either edge is half of a CR LF.
+  // CR LF.
   bool copyMending(int64_t end) {
-    while (done_ < end) {
-      int64_t piece = std::min(end, done_ + kWindowSize / 2);
-      int64_t from = done_ > 0 ? done_ - kSize : 0;
-      int64_t to = std::min(edits_.unitsEnd, piece + kSize);
-      std::string_view bytes;
-      if (!view(from, to, &bytes)) return false;
-      const auto* units = reinterpret_cast<const unsigned char*>(bytes.data()) + (done_ - from);
-      size_t count = static_cast<size_t>((piece - done_) / kSize);
-      const unsigned char* after = to > piece ? units + count * kSize : nullptr;
-      used(mendLineEnds<kSize, kBigEndian>(from < done_ ? units - kSize : nullptr, units, count,
-                                           after, room(2 * count * kSize + 16)));
-      done_ = piece;
-    }
+    auto window = [this](int64_t start, int64_t stop, std::string_view* bytes) {
+      return view(start, stop, bytes);
+    };
+    if (!mending_.copy(done_, end, window, output_)) return false;
+    done_ = end;
     return true;
   }
 
@@ -195,12 +144,12 @@ class EditWriter {
     }
     std::string_view trimmed = line.substr(first * kSize, (last - first) * kSize);
     const PaddedPiece& after = hasEnd ? afterWithEnd_ : afterWithoutEnd_;
-    char* out = room(before_.size + trimmed.size() + after.size + kShortCopy);
+    char* out = output_->room(before_.size + trimmed.size() + after.size + kShortCopy);
     out = copyShort(out, before_.bytes.data(), before_.size,
                     before_.bytes.data() + before_.bytes.size());
     out = copyShort(out, trimmed.data(), trimmed.size(), window_.data() + window_.size());
     out = copyShort(out, after.bytes.data(), after.size, after.bytes.data() + after.bytes.size());
-    used(out);
+    output_->used(out);
     done_ = start + static_cast<int64_t>(next * kSize);
     return true;
   }
@@ -245,15 +194,12 @@ class EditWriter {
     return out + n;
   }
 
-  static constexpr int64_t kWriteBackStep = int64_t{8} << 20;
-
   TextFile* source_;
   const EditList& edits_;
-  TextFile* output_;
-  int64_t done_;              // the source's bytes before this are written or replaced
-  int64_t sourceAt_ = -1;     // where the next read from source takes place; -1 unknown
-  int64_t unsentToDisk_ = 0;  // bytes written since the disk was last set writing
-  std::string window_;        // the source's bytes from windowStart_
+  OutputFile* output_;
+  int64_t done_;           // the source's bytes before this are written or replaced
+  int64_t sourceAt_ = -1;  // where the next read from source takes place; -1 unknown
+  std::string window_;     // the source's bytes from windowStart_
   int64_t windowStart_ = 0;
   const std::string_view lineEnd_;
   const RemovedLineParts removed_;  // what a removed line's comment is made of
@@ -268,21 +214,36 @@ class EditWriter {
   const PaddedPiece before_{std::string(removed_.before)};
   const PaddedPiece afterWithEnd_{std::string(removed_.after) + std::string(lineEnd_)};
   const PaddedPiece afterWithoutEnd_{std::string(removed_.after)};
-  // What the program writes itself: buffer_ is filled while the writer
-  // writes spare_.
-  std::vector<char> buffer_ = std::vector<char>(kOutputSize);
-  std::vector<char> spare_ = std::vector<char>(kOutputSize);
-  size_t outputUsed_ = 0;
-  OutputWriter writer_{output_};
+  MendingCopier mending_;
 };
 
 }  // namespace
 
-bool writeWithEdits(TextFile* source, TextFormat format, const EditList& edits,
-                    const ProcedureTable& table, int64_t copied, TextFile* output,
-                    RemovalCounts* counts) {
+bool rewriteWithEdits(TextFile* source, TextFormat format, const EditList& edits,
+                      const LiveFlags& live, int64_t copied, OutputFile* output,
+                      RemovalCounts* counts) {
   return withUnitsOf(format, [&]<int kSize, bool kBigEndian>() {
-    return EditWriter<kSize, kBigEndian>(source, format, edits, copied, output)
-        .apply(table, counts);
+    return EditWriter<kSize, kBigEndian>(source, format, edits, copied, output).apply(live, counts);
   });
+}
+
+RemovedLineParts removedLineParts(TextFormat format) {
+  // Encoded once per format.
+  static const auto parts = [] {
+    std::array<std::array<std::string, 2>, kTextFormatCount> all;
+    for (size_t i = 0; i < all.size(); ++i) {
+      encodeText(static_cast<TextFormat>(i), u"; ", &all[i][0]);
+      encodeText(static_cast<TextFormat>(i), u"; AUTOMATICALLY REMOVED", &all[i][1]);
+    }
+    return all;
+  }();
+  const auto& spelled = parts[static_cast<size_t>(format)];
+  return {spelled[0], spelled[1]};
+}
+
+void appendRemovedLine(TextFormat format, std::string_view trimmed, std::string* out) {
+  RemovedLineParts parts = removedLineParts(format);
+  out->append(parts.before);
+  out->append(trimmed);
+  out->append(parts.after);
 }

@@ -17,7 +17,7 @@ namespace {
 
 using Keys = std::set<std::u16string>;
 
-class ScanPassTest : public testing::TestWithParam<PassWay> {
+class ScanTest : public testing::TestWithParam<RunWay> {
  protected:
   void SetUp() override { initPatterns(); }
 
@@ -25,7 +25,7 @@ class ScanPassTest : public testing::TestWithParam<PassWay> {
   std::string scan(const std::string& content) {
     writeBytes(dir.file("Velmarin.asm"), content);
     std::u16string name = utf16(dir.file("Velmarin.asm"));
-    std::string printed = captureOutput([&] { runPasses(name, table, GetParam()); });
+    std::string printed = captureOutput([&] { runOnFile(name, table, GetParam()); });
     size_t lineEnd = printed.find(std::string("\r\0\n\0", 4));
     return lineEnd == std::string::npos ? printed : printed.substr(0, lineEnd + 4);
   }
@@ -52,17 +52,17 @@ class ScanPassTest : public testing::TestWithParam<PassWay> {
   ProcedureTable table;
 };
 
-INSTANTIATE_TEST_SUITE_P(BothWays, ScanPassTest, testing::Values(PassWay::Reference, PassWay::Fast),
-                         passWayName);
+INSTANTIATE_TEST_SUITE_P(BothWays, ScanTest, testing::Values(RunWay::Reference, RunWay::Tool),
+                         runWayName);
 
-TEST_P(ScanPassTest, EmptyFileLeavesOnlyTheMarkedMainCode) {
+TEST_P(ScanTest, EmptyFileLeavesOnlyTheMarkedMainCode) {
   EXPECT_EQ(scan(""), consoleBytes({"Found 0 procedure macros."}));
   EXPECT_EQ(table.entries.size(), 1u);
   EXPECT_EQ(used(u""), 1);
   EXPECT_TRUE(refs(u"").empty());
 }
 
-TEST_P(ScanPassTest, CreditsReferencesToTheBlockWhoseLabelCameLast) {
+TEST_P(ScanTest, CreditsReferencesToTheBlockWhoseLabelCameLast) {
   EXPECT_EQ(scan("call _Procedure1\r\n"
                  "macro MP1{\r\n"
                  "_Procedure1:\r\n"
@@ -81,7 +81,7 @@ TEST_P(ScanPassTest, CreditsReferencesToTheBlockWhoseLabelCameLast) {
   EXPECT_EQ(used(u"_Procedure4"), 1);
 }
 
-TEST_P(ScanPassTest, OnlySpacesAreTrimmed) {
+TEST_P(ScanTest, OnlySpacesAreTrimmed) {
   scan(
       "\tmacro MP3{\n"
       "_Procedure9:\n"  // outside a block: a reference
@@ -96,7 +96,7 @@ TEST_P(ScanPassTest, OnlySpacesAreTrimmed) {
   EXPECT_FALSE(has(u"_Procedure6"));
 }
 
-TEST_P(ScanPassTest, CaseMattersForMacroStartsAndKeys) {
+TEST_P(ScanTest, CaseMattersForMacroStartsAndKeys) {
   EXPECT_EQ(scan("macro mp3{\n"
                  "_PROCEDURE3: is a reference here\n"
                  "macro MP4{\n"
@@ -109,7 +109,7 @@ TEST_P(ScanPassTest, CaseMattersForMacroStartsAndKeys) {
   EXPECT_EQ(used(u"_procedure4"), 0);
 }
 
-TEST_P(ScanPassTest, LabelKeysDropColonsAndSpacesAtTheEndsOnly) {
+TEST_P(ScanTest, LabelKeysDropColonsAndSpacesAtTheEndsOnly) {
   scan(
       "macro MP1{\n_Procedure12::\n call _Procedure1\n}\n"
       "macro MP2{\n_Procedure13: ; entry\n call _Procedure1\n}\n"
@@ -121,7 +121,7 @@ TEST_P(ScanPassTest, LabelKeysDropColonsAndSpacesAtTheEndsOnly) {
   EXPECT_EQ(refs(u""), (Keys{u"_Procedure14", u"_Procedure1"}));
 }
 
-TEST_P(ScanPassTest, NestedAndUnclosedBlocks) {
+TEST_P(ScanTest, NestedAndUnclosedBlocks) {
   EXPECT_EQ(scan("macro MP1{\n"
                  "call _Procedure8\n"  // before the label: still the main code
                  "_Procedure1:\n"
@@ -139,15 +139,15 @@ TEST_P(ScanPassTest, NestedAndUnclosedBlocks) {
   EXPECT_EQ(used(u"_Procedure5"), 0);
 }
 
-TEST_P(ScanPassTest, MissingFilePrintsTheNotFoundLineAndEmptiesTheTable) {
+TEST_P(ScanTest, MissingFilePrintsTheNotFoundLineAndEmptiesTheTable) {
   entryFor(table, u"_Procedure1");
-  std::string printed = captureOutput([&] { runPasses(u"no such file.asm", table, GetParam()); });
+  std::string printed = captureOutput([&] { runOnFile(u"no such file.asm", table, GetParam()); });
   EXPECT_EQ(printed, consoleBytes({"File 'no such file.asm' not found.",
                                    "File 'no such file.asm' not found."}));
   EXPECT_EQ(table.entries.size(), 1u);
 }
 
-TEST_P(ScanPassTest, HostileInputIsJustText) {
+TEST_P(ScanTest, HostileInputIsJustText) {
   std::string binary;
   for (int i = 0; i < 70000; ++i) binary.push_back(static_cast<char>((i * 131) % 256));
   std::string hugeKey = "_Procedure" + std::string(5000, '7');
@@ -172,7 +172,7 @@ TEST(ScanRules, ALabelLineThePatternCannotJudgeMakesTheScanIncomplete) {
     ASSERT_NE(file, nullptr);
     TextFormat format = readFormat(file);
     EditList edits;
-    scanByBlocks(file, format, state, &edits);
+    scanFile(file, format, state, &edits);
     closeFile(file);
     EXPECT_EQ(state.searchFailed, endless);
   }

@@ -1,4 +1,4 @@
-#include "app/rewrite_pass.h"
+#include "app/rewrite.h"
 
 #include <sys/stat.h>
 
@@ -16,21 +16,21 @@ namespace {
 
 // Every case runs both ways: the reference rewrite, line by line, and the
 // rewrite from the block scan's edits.
-class RewritePassTest : public testing::TestWithParam<PassWay> {
+class RewriteTest : public testing::TestWithParam<RunWay> {
  protected:
   void SetUp() override { initPatterns(); }
 
   std::string path() const { return dir.file("Velmarin.asm"); }
 
-  // Both passes over bytes; returns the console output of the rewrite.
+  // A whole run over bytes; returns the console output of the rewrite.
   std::string run(const std::string& bytes) {
     writeBytes(path(), bytes);
-    return runOnFile();
+    return printedByRewrite();
   }
 
-  // Both passes; returns what the rewrite printed (all after the scan's line).
-  std::string runOnFile() {
-    std::string printed = captureOutput([&] { runPasses(utf16(path()), table, GetParam()); });
+  // A whole run; returns what the rewrite printed (all after the scan's line).
+  std::string printedByRewrite() {
+    std::string printed = captureOutput([&] { runOnFile(utf16(path()), table, GetParam()); });
     size_t scanLineEnd = printed.find(std::string("\r\0\n\0", 4));
     return scanLineEnd == std::string::npos ? printed : printed.substr(scanLineEnd + 4);
   }
@@ -44,15 +44,15 @@ class RewritePassTest : public testing::TestWithParam<PassWay> {
   ProcedureTable table;
 };
 
-INSTANTIATE_TEST_SUITE_P(BothWays, RewritePassTest,
-                         testing::Values(PassWay::Reference, PassWay::Fast), passWayName);
+INSTANTIATE_TEST_SUITE_P(BothWays, RewriteTest, testing::Values(RunWay::Reference, RunWay::Tool),
+                         runWayName);
 
 const std::string kProgram =
     "macro MP12{\r\n_Procedure12:\r\n}\r\n"
     "macro MP7{\r\n_Procedure7:\r\n call _Procedure9\r\n}\r\n"
     "call _Procedure7\r\n";
 
-TEST_P(RewritePassTest, InvocationLinesOfUnusedProceduresBecomeComments) {
+TEST_P(RewriteTest, InvocationLinesOfUnusedProceduresBecomeComments) {
   EXPECT_EQ(run(kProgram + "MP12\r\n"
                            "  MP12  \r\n"
                            "MP12 ; comment\r\n"
@@ -81,18 +81,18 @@ TEST_P(RewritePassTest, InvocationLinesOfUnusedProceduresBecomeComments) {
                                    "   \r\n");
   // Its own output is stable: replaced lines are comments now.
   std::string once = readBytes(path());
-  EXPECT_EQ(runOnFile(), summary(0, 3));
+  EXPECT_EQ(printedByRewrite(), summary(0, 3));
   EXPECT_EQ(readBytes(path()), once);
 }
 
-TEST_P(RewritePassTest, KeysCompareExactly) {
+TEST_P(RewriteTest, KeysCompareExactly) {
   run("macro MP3{\n_PROCEDURE3:\n}\ncall _PROCEDURE3\nMP3\n");
   EXPECT_EQ(readBytes(path()),
             "macro MP3{\r\n_PROCEDURE3:\r\n}\r\ncall _PROCEDURE3\r\n"
             "; MP3; AUTOMATICALLY REMOVED\r\n");
 }
 
-TEST_P(RewritePassTest, EveryFormatComesBackInItsOwnEncoding) {
+TEST_P(RewriteTest, EveryFormatComesBackInItsOwnEncoding) {
   const std::u16string text =
       u"; caf\u00E9 \U0001F600\nmacro MP1{\n_Procedure1:\n}\rMP1\r\nMP2 \u00E9\n";
   const std::u16string expected =
@@ -114,7 +114,7 @@ TEST_P(RewritePassTest, EveryFormatComesBackInItsOwnEncoding) {
 // Only the removed invocations and the line ends change. Bytes that are not
 // valid in the file's encoding come back as they were, in kept lines and
 // inside a comment alike, and a partial unit at the end stays the last bytes.
-TEST_P(RewritePassTest, EveryByteOutsideTheEditsStaysAsItWas) {
+TEST_P(RewriteTest, EveryByteOutsideTheEditsStaysAsItWas) {
   const std::string nul(1, '\0');
   struct Case {
     std::string in, out;
@@ -156,17 +156,17 @@ TEST_P(RewritePassTest, EveryByteOutsideTheEditsStaysAsItWas) {
     run(c.in);
     EXPECT_EQ(readBytes(path()), c.out) << testing::PrintToString(c.in);
     // And a second run leaves its own output exactly as it is.
-    runOnFile();
+    printedByRewrite();
     EXPECT_EQ(readBytes(path()), c.out) << testing::PrintToString(c.in);
   }
 }
 
 // The rewrite acts on the file the scan read, or on nothing: a file that only
 // the rewrite could open would have every invocation judged on an empty table.
-TEST_P(RewritePassTest, WhatTheScanCouldNotOpenIsNotRewritten) {
+TEST_P(RewriteTest, WhatTheScanCouldNotOpenIsNotRewritten) {
   writeBytes(path(), kProgram + "MP12\r\nMP7\r\n");
   failNthOpen(1);
-  std::string printed = captureOutput([&] { runPasses(utf16(path()), table, GetParam()); });
+  std::string printed = captureOutput([&] { runOnFile(utf16(path()), table, GetParam()); });
   failNthOpen(0);
   const std::string notFound = "File '" + path() + "' not found.";
   EXPECT_EQ(printed, consoleBytes({notFound, notFound}));
@@ -175,7 +175,7 @@ TEST_P(RewritePassTest, WhatTheScanCouldNotOpenIsNotRewritten) {
 
 // A seek that fails would read on from the wrong place: over the mark, a
 // whole buffer of the file would be lost.
-TEST_P(RewritePassTest, AFailedSeekAnywhereKeepsTheFileAndSaysSo) {
+TEST_P(RewriteTest, AFailedSeekAnywhereKeepsTheFileAndSaysSo) {
   std::string original = "\xEF\xBB\xBF" + kProgram;
   while (original.size() < 3u * kFileBufferSize) original += "MP12\r\n ; filler line\r\n";
   const std::string name = "File '" + path() + "'";
@@ -184,7 +184,7 @@ TEST_P(RewritePassTest, AFailedSeekAnywhereKeepsTheFileAndSaysSo) {
   for (int failing = 1;; ++failing) {
     writeBytes(path(), original);
     failNthSeek(failing);
-    std::string printed = captureOutput([&] { runPasses(utf16(path()), table, GetParam()); });
+    std::string printed = captureOutput([&] { runOnFile(utf16(path()), table, GetParam()); });
     int64_t seeks = seekCount();
     failNthSeek(0);
     if (failing > seeks) {
@@ -198,7 +198,7 @@ TEST_P(RewritePassTest, AFailedSeekAnywhereKeepsTheFileAndSaysSo) {
   }
 }
 
-TEST_P(RewritePassTest, EmptyFilesAndBareMarks) {
+TEST_P(RewriteTest, EmptyFilesAndBareMarks) {
   for (const std::string& bytes :
        {std::string(), std::string("\xEF\xBB\xBF"), std::string("\xFF\xFE")}) {
     EXPECT_EQ(run(bytes), summary(0, 0));
@@ -206,15 +206,15 @@ TEST_P(RewritePassTest, EmptyFilesAndBareMarks) {
   }
 }
 
-TEST_P(RewritePassTest, ReadOnlyFileIsLeftAloneSilently) {
+TEST_P(RewriteTest, ReadOnlyFileIsLeftAloneSilently) {
   writeBytes(path(), kProgram + "MP12\r\n");
   chmod(path().c_str(), 0444);
-  EXPECT_EQ(runOnFile(), "");
+  EXPECT_EQ(printedByRewrite(), "");
   EXPECT_EQ(readBytes(path()), kProgram + "MP12\r\n");
 }
 
-TEST_P(RewritePassTest, AFailedWriteAnywhereKeepsTheFileAndSaysSo) {
-  // Several writes' worth either way (the fast way writes up to half a
+TEST_P(RewriteTest, AFailedWriteAnywhereKeepsTheFileAndSaysSo) {
+  // Several writes' worth either way (the tool's way writes up to half a
   // mebibyte at once), so that writes fail at the start, in the middle and
   // at the end, and so do the sync and the rename.
   std::string original = kProgram;
@@ -225,7 +225,7 @@ TEST_P(RewritePassTest, AFailedWriteAnywhereKeepsTheFileAndSaysSo) {
   for (int failing = 1;; ++failing) {
     writeBytes(path(), original);
     failNthFileChange(failing);
-    std::string printed = runOnFile();
+    std::string printed = printedByRewrite();
     int64_t changes = fileChangeCount();
     failNthFileChange(0);
     EXPECT_EQ(listDirectory(dir.path), std::vector<std::string>{"Velmarin.asm"});
@@ -239,8 +239,8 @@ TEST_P(RewritePassTest, AFailedWriteAnywhereKeepsTheFileAndSaysSo) {
   }
 }
 
-TEST_P(RewritePassTest, MissingFile) {
-  EXPECT_EQ(captureOutput([&] { runPasses(u"absent.asm", table, GetParam()); }),
+TEST_P(RewriteTest, MissingFile) {
+  EXPECT_EQ(captureOutput([&] { runOnFile(u"absent.asm", table, GetParam()); }),
             consoleBytes({"File 'absent.asm' not found.", "File 'absent.asm' not found."}));
   EXPECT_FALSE(fileExists(dir.file("absent.asm")));
 }
