@@ -13,7 +13,6 @@
 
 namespace {
 
-
 // Oldest first. Never destroyed, so that closeAllFiles works however late.
 std::vector<TextFile*>& openFiles() {
   static auto* files = new std::vector<TextFile*>;
