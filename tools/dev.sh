@@ -9,6 +9,9 @@
 #   tools/dev.sh windows   install what is missing, build orrinvale.exe with
 #                          MinGW-w64 and pack it with its licence and the README
 #   tools/dev.sh package   install what is missing, build the Debian package
+#   tools/dev.sh release   install what is missing, build the Debian package, the
+#                          static Linux archive and the Windows zip, named by
+#                          version, into build/dist with their SHA256SUMS
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -89,10 +92,46 @@ run_tests() {
   build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DORRINVALE_SANITIZE=ON
   (cd build/sanitize && ctest --output-on-failure -j 2)
   build_pcre2
-  build_package
+  make_release
   bash tests/package/package_test.sh "$deb" build/package
-  build_windows
+  check_no_test_code build/static/orrinvale
+  bash tests/package/release_test.sh build/dist build/release
   run_windows_tests
+}
+
+project_version() { sed -n 's/^project(Orrinvale VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt"; }
+
+# The program for any x86-64 Linux: linked statically, PCRE and the C++
+# runtime included.
+build_static() {
+  build build/static -DCMAKE_BUILD_TYPE=Release -DORRINVALE_STATIC=ON -DORRINVALE_TESTS=OFF
+}
+
+# Everything a release ships, named by the project's version, and the
+# checksums of all of it.
+make_release() {
+  local version dist name stage
+  version=$(project_version)
+  dist=build/dist
+  rm -rf "$dist"
+  mkdir -p "$dist"
+  build_package
+  cp "$deb" "$dist/"
+  build_static
+  name=orrinvale-$version-linux-x86_64
+  stage=build/static/stage
+  rm -rf "$stage"
+  mkdir -p "$stage/$name"
+  strip -o "$stage/$name/orrinvale" build/static/orrinvale
+  cp build/static/pcre_license.txt LICENSE README.md build/static/doc/orrinvale.1 "$stage/$name/"
+  # The same bytes for the same sources: fixed owners, order and times.
+  tar -C "$stage" --sort=name --owner=0 --group=0 --numeric-owner \
+    --mtime="@$(git -C "$root" log -1 --format=%ct 2> /dev/null || echo 0)" -cf - "$name" |
+    gzip -9n > "$dist/$name.tar.gz"
+  build_windows
+  cp "build/windows/orrinvale-$version-windows-x86_64.zip" "$dist/"
+  (cd "$dist" && sha256sum -- *.deb *.tar.gz *.zip > SHA256SUMS)
+  ls -l "$dist"
 }
 
 # deb-src entries beside the machine's Debian ones: the same archive, suites,
@@ -146,11 +185,12 @@ build_windows() {
   build build/windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DORRINVALE_PCRE_ROOT="$root/build/windows-deps/install" \
     "${linux[@]}"
-  rm -f build/windows/orrinvale-windows-x86_64.zip
-  zip -qj build/windows/orrinvale-windows-x86_64.zip build/windows/orrinvale.exe \
-    build/windows/pcre_license.txt README.md LICENSE
+  local zip
+  zip=build/windows/orrinvale-$(project_version)-windows-x86_64.zip
+  rm -f build/windows/orrinvale-*windows-x86_64.zip
+  zip -qj "$zip" build/windows/orrinvale.exe build/windows/pcre_license.txt README.md LICENSE
   echo "$root/build/windows/orrinvale.exe"
-  echo "$root/build/windows/orrinvale-windows-x86_64.zip"
+  echo "$root/$zip"
 }
 
 # Under Wine, headless: a persistent server with its streams closed, so that
@@ -185,6 +225,10 @@ build_package() {
 run_benchmarks() {
   build build/bench -DCMAKE_BUILD_TYPE=Release -DORRINVALE_BENCHMARKS=ON
   bash bench/whole_run.sh build/bench "${@}"
+  # The release's static program, on the same files.
+  build_static
+  echo "== the static program"
+  bash bench/whole_run.sh build/static "${@}"
   build/bench/bench/orrinvale_micro_bench
 }
 
@@ -196,5 +240,8 @@ case "${1:-}" in
   package) install_missing "${example_packages[@]}" "${package_packages[@]}"; build_package ;;
   bench) shift; install_missing "${packages[@]}"; run_benchmarks "$@" ;;
   windows) build_windows ;;
-  *) echo "usage: tools/dev.sh example|test|bench|windows|package" >&2; exit 2 ;;
+  release)
+    install_missing "${packages[@]}" "${package_packages[@]}" "${windows_packages[@]}"
+    make_release ;;
+  *) echo "usage: tools/dev.sh example|test|bench|windows|package|release" >&2; exit 2 ;;
 esac

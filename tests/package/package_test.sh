@@ -8,7 +8,6 @@ deb=$(realpath "$1")
 build=$(realpath "$2")
 source_dir=$(realpath "$(dirname "$0")/../..")
 source "$(dirname "$0")/../check.sh"
-same() { [ "$1" = "$2" ] || { echo "  got:      $1"; echo "  expected: $2"; return 1; }; }
 
 files="./usr/bin/orrinvale
 ./usr/share/doc/orrinvale/README.md
