@@ -148,39 +148,60 @@ class BlockScanner {
   }
 
   // Each wanted unit in file order: a reference, or a line to take whole.
-  // Returns where the line after the last one taken starts.
+  // Returns where the line after the last one taken starts. What a line's
+  // wanted units need of it (its start, end and first unit that is not a
+  // space; whether it needs decoding) is found once per line, so that a line
+  // of any length costs time in proportion to its length, whatever it holds.
   size_t takeWantedUnits(const unsigned char* bytes, size_t count, int64_t offset) {
     size_t nextLine = 0;
+    LineFacts line;
     for (size_t word = 0; word < wanted_.size(); ++word) {
       for (uint64_t bits = wanted_[word]; bits; bits &= bits - 1) {
         size_t at = 64 * word + std::countr_zero(bits);
         if (at < nextLine) continue;
-        bool decoded = doubleByte_ && takeIfDecoded(bytes, at, count, offset);
-        if (!decoded && unit(bytes, at) == '_') {
+        if (at >= line.end) line = factsOf(bytes, at, count);
+        const bool decoded = line.needsDecoding;
+        if (decoded) takeDecoded(line, bytes, offset);
+        else if (unit(bytes, at) == '_') {
           // A reference needs no more of its line than its first unit: not
           // in a comment, and not where a label line may start.
-          size_t first = firstUnitBefore(at);
-          if (unit(bytes, first) == ';') continue;
-          if (first != at || !state_.insideMacro) {
+          if (unit(bytes, line.first) == ';') continue;
+          if (line.first != at || !state_.insideMacro) {
             rules_.takeReferenceAt(bytes, at, count);
             continue;
           }
         }
-        size_t start = lineStart(at), end = lineEnd(at, count);
         if (!decoded)
-          rules_.takeLine(bytes + start * kSize, (end - start) * kSize,
-                          offset + static_cast<int64_t>(start * kSize),
-                          unit(bytes, at) == '_' || wantedWithin(at + 1, end));
-        if (end == count) {
+          rules_.takeLine(bytes + line.start * kSize, (line.end - line.start) * kSize,
+                          offset + static_cast<int64_t>(line.start * kSize),
+                          unit(bytes, at) == '_' || wantedWithin(at + 1, line.end));
+        if (line.end == count) {
           // Only at the end of the file does a line lack its end.
           edits_->missingLineEnd = true;
           nextLine = count;
           continue;
         }
-        nextLine = end + 1;
+        nextLine = line.end + 1;
       }
     }
     return nextLine;
+  }
+
+  // The line that holds a wanted unit: where it starts and ends (its line
+  // end, or count), its first unit that is not a space, and whether it is
+  // to be decoded first.
+  struct LineFacts {
+    size_t start = 0, end = 0, first = 0;
+    bool needsDecoding = false;
+  };
+  LineFacts factsOf(const unsigned char* bytes, size_t at, size_t count) const {
+    LineFacts line{lineStart(at), lineEnd(at, count), firstUnitBefore(at), false};
+    if (doubleByte_) {
+      const unsigned char* from = bytes + line.start * kSize;
+      line.needsDecoding = std::any_of(from, from + (line.end - line.start) * kSize,
+                                       [](unsigned char byte) { return byte >= 0x80; });
+    }
+    return line;
   }
 
   // Whether a unit in [from, end) is wanted. Past the first unit of a line
@@ -248,20 +269,18 @@ class BlockScanner {
   // Under an ANSI code page with characters of two bytes, whose second byte
   // may look like ASCII, a line that holds a byte of 0x80 or more is decoded
   // and its text goes to the same rules as UTF-16.
-  bool takeIfDecoded(const unsigned char* bytes, size_t at, size_t count, int64_t offset) {
-    size_t start = lineStart(at), end = lineEnd(at, count);
-    const unsigned char* line = bytes + start * kSize;
-    size_t n = (end - start) * kSize;
-    if (std::none_of(line, line + n, [](unsigned char byte) { return byte >= 0x80; })) return false;
+  void takeDecoded(const LineFacts& line, const unsigned char* bytes, int64_t offset) {
     rules_.creditPending();
     text_.clear();
-    decodeText(format_, std::string_view(reinterpret_cast<const char*>(line), n), &text_);
+    decodeText(format_,
+               std::string_view(reinterpret_cast<const char*>(bytes + line.start * kSize),
+                                (line.end - line.start) * kSize),
+               &text_);
     wide_.clear();
     encodeText(TextFormat::Utf16Le, text_, &wide_);
     decoded_.takeLine(reinterpret_cast<const unsigned char*>(wide_.data()), wide_.size(),
-                      offset + static_cast<int64_t>(start * kSize));
+                      offset + static_cast<int64_t>(line.start * kSize));
     decoded_.creditPending();
-    return true;
   }
 
   TextFile* file_;

@@ -94,6 +94,14 @@ generate 10 --procedures=1000 --invocations=1500000 --line-ends=lf
 measure invocations-lf
 generate 224 --procedures=200000
 measure program-224
+# One line of 64 MiB: an address table of a million references, each padded
+# to 64 bytes, that the main code holds.
+awk 'BEGIN {
+  printf "macro MP1{\r\n_Procedure1:\r\n}\r\ndd "
+  for (i = 0; i < 1048576; ++i) printf "_Procedure%-52d, ", i % 1000
+  printf "0\r\nMP1\r\nMP2\r\n"
+}' > "$work/input.asm"
+measure table-line-64
 
 generate 1024
 run_tool

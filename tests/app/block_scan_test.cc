@@ -280,6 +280,23 @@ TEST_F(BlockScanTest, CrLfAcrossTheEdgeOfAStretchWithLineEndsToMend) {
 
 // A line longer than a block makes the block grow; references anywhere in it,
 // the last one right at its end, still count.
+// Lines of many '_' each: what a line's units need of it is found once per
+// line, and each kind of line must still be judged as a whole (a comment, a
+// label line with references after it, a reference at a line's start inside
+// a macro, references before a comment).
+TEST_F(BlockScanTest, LinesOfManyUnderscoresAreJudgedAsWholeLines) {
+  std::string many;
+  for (int i = 0; i < 20000; ++i) many += i % 3 ? "_" : "_Procedure3,_P";
+  for (const std::string& line :
+       {"; " + many + "_Procedure2", "_Procedure2: " + many + "_Procedure3",
+        "  " + many + "_Procedure2", "dd " + many + " ; _Procedure2", "\t" + many,
+        many + "\r\n" + many + "_Procedure2"}) {
+    std::string input = "macro MP2{\r\n_Procedure2:\r\n}\r\nmacro MP3{\r\n" + line + "\r\n}\r\n" +
+                        line + "\nMP2\rMP3\r\n";
+    agree(input);
+  }
+}
+
 TEST_F(BlockScanTest, ALineLongerThanABlock) {
   std::string line = "dq ";
   while (line.size() < (size_t{3} << 20)) line += "_Procedure2, x, ";
