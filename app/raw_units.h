@@ -1,12 +1,18 @@
 // The units of a file as they lie in its bytes, in every width and byte
 // order, and their classification 64 at a time into bit masks: the one
-// machinery through which the block scan and the rewrite read units.
+// machinery through which the block scan and the rewrite read units. The
+// classification has a kernel per instruction set (plain code, SSE2,
+// AVX-512BW), chosen once per run in one place: the widest the processor
+// runs, unless ORRINVALE_KERNEL names another that it runs.
 #ifndef ORRINVALE_APP_RAW_UNITS_H_
 #define ORRINVALE_APP_RAW_UNITS_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <utility>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -23,6 +29,43 @@ inline bool endsLine(uint32_t unit) {
   return unit == 0 || unit == kLineFeed || unit == kCarriageReturn;
 }
 inline uint64_t bitsBelow(size_t bit) { return (uint64_t{1} << bit) - 1; }
+
+// The classification kernels, narrowest first.
+enum class Kernel { Scalar, Sse2, Avx512 };
+
+inline bool processorRuns(Kernel kernel) {
+#if defined(ORRINVALE_AVX512)
+  __builtin_cpu_init();  // may run before the program's constructors
+#endif
+  switch (kernel) {
+    case Kernel::Scalar: return true;
+#if defined(__SSE2__)
+    case Kernel::Sse2: return true;
+#endif
+#if defined(ORRINVALE_AVX512)
+    case Kernel::Avx512: return __builtin_cpu_supports("avx512bw");
+#endif
+    default: return false;
+  }
+}
+
+// The kernel of this run: the widest the processor runs, or the one that
+// ORRINVALE_KERNEL (scalar, sse2, avx512) names, where it runs it; any
+// other value is ignored. A diagnostic, so that every kernel can be run on
+// one machine.
+inline Kernel chooseKernel() {
+  Kernel best = Kernel::Scalar;
+  for (Kernel kernel : {Kernel::Sse2, Kernel::Avx512})
+    if (processorRuns(kernel)) best = kernel;
+  const char* forced = std::getenv("ORRINVALE_KERNEL");
+  if (!forced) return best;
+  constexpr std::pair<std::string_view, Kernel> kNames[] = {
+      {"scalar", Kernel::Scalar}, {"sse2", Kernel::Sse2}, {"avx512", Kernel::Avx512}};
+  for (const auto& [name, kernel] : kNames)
+    if (forced == name && processorRuns(kernel)) return kernel;
+  return best;
+}
+inline const Kernel kRunKernel = chooseKernel();
 
 // One bit per unit of a run of 64. leads are '}'; an 'm' or 'M' leads only
 // where an 'a', 'p' or 'P' follows ("macro MP", "MP12"). A comment line
@@ -64,21 +107,29 @@ struct Units {
   }
 
   // Classifies words runs of 64 units from p into masks[0, words).
-  static void classifyWords(const unsigned char* p, size_t words, UnitMasks* masks) {
+  static void classifyWords(const unsigned char* p, size_t words, UnitMasks* masks,
+                            Kernel kernel = kRunKernel) {
 #if defined(ORRINVALE_AVX512)
+    // The wide vectors take bytes and 16-bit units in the machine's order;
+    // other units need narrowing first, which the narrower vectors do.
     if constexpr (kSize == 1 || (kSize == 2 && !kBigEndian)) {
-      static const bool wide = __builtin_cpu_supports("avx512bw");
-      if (wide) return classifyWordsWide(p, words, masks);
+      if (kernel == Kernel::Avx512) return classifyWordsWide(p, words, masks);
     }
 #endif
-    for (size_t word = 0; word < words; ++word) masks[word] = classify(p + 64 * word * kSize);
+    for (size_t word = 0; word < words; ++word)
+      masks[word] = classify(p + 64 * word * kSize, kernel);
   }
 
   // Classifies the 64 units at p.
-  static UnitMasks classify(const unsigned char* p) {
+  static UnitMasks classify(const unsigned char* p, Kernel kernel = kRunKernel) {
 #if defined(__SSE2__)
-    return classifyVector(p);
-#else
+    if (kernel != Kernel::Scalar) return classifyVector(p);
+#endif
+    return classifyScalar(p);
+  }
+
+  // The plain kernel: a unit at a time, on any processor.
+  static UnitMasks classifyScalar(const unsigned char* p) {
     UnitMasks masks;
     for (int i = 0; i < 64; ++i) {
       uint32_t unit = at(p + i * kSize);
@@ -93,13 +144,14 @@ struct Units {
       if (unit == 'a' || (unit | 0x20) == 'p') masks.followers |= bit;
     }
     return masks;
-#endif
   }
 
   // Only the line ends of the 64 units at p (returns, feeds, zeros): all
   // that mending line ends needs.
-  __attribute__((always_inline)) static UnitMasks classifyEnds(const unsigned char* p) {
+  __attribute__((always_inline)) static UnitMasks classifyEnds(const unsigned char* p,
+                                                               Kernel kernel = kRunKernel) {
 #if defined(__SSE2__)
+    if (kernel == Kernel::Scalar) return classifyEndsScalar(p);
     const __m128i returns = splat(kCarriageReturn), feeds = splat(kLineFeed),
                   zeros = _mm_setzero_si128();
     UnitMasks masks;
@@ -111,16 +163,25 @@ struct Units {
     }
     return masks;
 #else
-    return classify(p);
+    (void)kernel;
+    return classifyEndsScalar(p);
 #endif
+  }
+  static UnitMasks classifyEndsScalar(const unsigned char* p) {
+    UnitMasks all = classifyScalar(p), ends;
+    ends.returns = all.returns;
+    ends.feeds = all.feeds;
+    ends.zeros = all.zeros;
+    return ends;
   }
 
   // How many units a first look for a line's end takes at once.
   static constexpr size_t kNearUnits = 16 / (kSize == 1 ? 1 : 2);
   // A bit for each line end among the kNearUnits units at p: where a short
   // line ends, found without a step per unit.
-  static uint32_t nearEnds(const unsigned char* p) {
+  static uint32_t nearEnds(const unsigned char* p, Kernel kernel = kRunKernel) {
 #if defined(__SSE2__)
+    if (kernel == Kernel::Scalar) return nearEndsScalar(p);
     __m128i units = lanes(p);
     __m128i ends = _mm_or_si128(
         _mm_or_si128(equal(units, splat(kCarriageReturn)), equal(units, splat(kLineFeed))),
@@ -129,10 +190,14 @@ struct Units {
     else
       return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(ends, _mm_setzero_si128())));
 #else
+    (void)kernel;
+    return nearEndsScalar(p);
+#endif
+  }
+  static uint32_t nearEndsScalar(const unsigned char* p) {
     uint32_t ends = 0;
     for (size_t i = 0; i < kNearUnits; ++i) ends |= uint32_t{endsLine(at(p + i * kSize))} << i;
     return ends;
-#endif
   }
 
 #if defined(ORRINVALE_AVX512)

@@ -103,6 +103,15 @@ awk 'BEGIN {
 }' > "$work/input.asm"
 measure table-line-64
 
+# A figure per classification kernel, on the kinds where the scan's share of
+# the run is largest.
+for kernel in scalar sse2 avx512; do
+  for format in ansi utf16le; do
+    generate "${program[@]}" --format=$format
+    ORRINVALE_KERNEL=$kernel measure "$format-crlf-$kernel"
+  done
+done
+
 generate 1024
 run_tool
 printf '1 GiB: %.2f s, peak resident memory %.1f MiB\n' "$tool_time" "$(echo "$rss / 1024" | bc -l)"
