@@ -390,33 +390,36 @@ bool namesFile(const std::string& path, FileHandle file) {
 bool lockExclusive(FileHandle file) {
 #if defined(F_OFD_SETLK)
   // Runs take turns by the file's flock(2) lock. Other programs take that
-  // lock too (a build script's flock(1), even the caller's own), so a run
-  // first says that it is a run, by a shared record lock of the open file on
-  // one byte far beyond any real end of file, and waits only while the lock
-  // is held and another run has said so. A record lock of another program
-  // over that byte (one to the end of the file and beyond) is not waited for
-  // either: the run goes on alone, and the check before the rename still
-  // keeps whatever another program changes.
-  constexpr off_t kRunMarkOffset = std::numeric_limits<off_t>::max() - 1;
-  struct flock mark = {};
-  mark.l_type = F_RDLCK;
-  mark.l_whence = SEEK_SET;
-  mark.l_start = kRunMarkOffset;
-  mark.l_len = 1;
-  struct flock mine = mark;
-  (void)fcntl(fdOf(file), F_OFD_SETLK, &mine);  // under another program's lock: no mark
-  for (;;) {
-    if (flock(fdOf(file), LOCK_EX | LOCK_NB) == 0) return true;
+  // lock too (a build script's flock(1), even the caller's own), so the run
+  // that holds it says so, by a shared record lock of the open file on one
+  // byte far beyond any real end of file, and a run waits only while a run
+  // holds it. A lock that no run says it holds (given the moment a run takes
+  // between the two) is another program's, and is not waited for: the run
+  // goes on alone, and the check before the rename still keeps whatever that
+  // program changes. So is a record lock of another program over that byte.
+  constexpr off_t kHolderOffset = std::numeric_limits<off_t>::max() - 1;
+  constexpr int kLooksForAHolder = 10;
+  const struct timespec pause = {0, 2 * 1000 * 1000};
+  struct flock holder = {};
+  holder.l_type = F_RDLCK;
+  holder.l_whence = SEEK_SET;
+  holder.l_start = kHolderOffset;
+  holder.l_len = 1;
+  for (int looks = 0;;) {
+    if (flock(fdOf(file), LOCK_EX | LOCK_NB) == 0) {
+      struct flock mine = holder;
+      (void)fcntl(fdOf(file), F_OFD_SETLK, &mine);  // under another program's lock: unsaid
+      return true;
+    }
     if (errno == EINTR) continue;
     if (errno != EWOULDBLOCK) return false;
-    struct flock other = mark;
+    struct flock other = holder;
     other.l_type = F_WRLCK;  // meets every other lock on that byte
     if (fcntl(fdOf(file), F_OFD_GETLK, &other) != 0) return false;
-    bool anotherRun =
-        other.l_type == F_RDLCK && other.l_start == kRunMarkOffset && other.l_len == 1;
-    if (!anotherRun) return false;
-    // Its turn ends with its rename, which takes milliseconds.
-    const struct timespec pause = {0, 5 * 1000 * 1000};
+    bool aRunHoldsIt =
+        other.l_type == F_RDLCK && other.l_start == kHolderOffset && other.l_len == 1;
+    if (aRunHoldsIt) looks = 0;  // its turn ends with its rename, in milliseconds
+    else if (++looks > kLooksForAHolder) return false;
     nanosleep(&pause, nullptr);
   }
 #else
