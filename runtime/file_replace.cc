@@ -106,8 +106,8 @@ bool Replacement::writeOut() {
   return true;
 }
 
-// The short section in which the new file gets a name, the original is
-// checked and the new file is closed; a signal waits for its end.
+// The short section in which the new file gets a name and is closed, and
+// the original is checked; a signal waits for its end.
 bool Replacement::nameAndCheck() {
   // Named before the handle goes: an unnamed file is reachable through it alone.
   bool wasUnnamed = temporary_.name.empty();
@@ -120,13 +120,14 @@ bool Replacement::nameAndCheck() {
     temporary_.name.clear();
     return false;
   }
-  // Another program may have put new content in place or written to the file
-  // while this run worked on the old; that content must not be lost.
-  os::FileStamp now;
-  if (!os::stampAt(target_, &now) || now != source_->stampAtOpen) return false;
   bool closed = closeFile(output_->file());
   output_.reset();
-  return closed;
+  if (!closed) return false;
+  // Another program may have put new content in place or written to the file
+  // while this run worked on the old; that content must not be lost. Checked
+  // last, right before the rename, so that the moment between is short.
+  os::FileStamp now;
+  return os::stampAt(target_, &now) && now == source_->stampAtOpen;
 }
 
 bool Replacement::commit() {

@@ -13,7 +13,9 @@ constexpr size_t kWorthAThread = size_t{256} << 10;
 constexpr int64_t kWriteBackStep = int64_t{8} << 20;
 }  // namespace
 
-OutputFile::~OutputFile() {
+OutputFile::~OutputFile() { stopWriter(); }
+
+void OutputFile::stopWriter() {
   if (!thread_.joinable()) return;
   {
     std::lock_guard<std::mutex> guard(lock_);
@@ -21,6 +23,7 @@ OutputFile::~OutputFile() {
   }
   changed_.notify_all();
   thread_.join();
+  finishing_ = false;
 }
 
 void OutputFile::send() {
@@ -88,5 +91,9 @@ void OutputFile::copyFrom(os::FileHandle source, int64_t offset, int64_t n) {
 bool OutputFile::finish() {
   send();
   waitForWriter();
+  // Ended here, not in the short section around the rename, where waiting
+  // for a thread to be scheduled would widen the moment between the check
+  // of the original and its replacement.
+  stopWriter();
   return flushBuffer(file_);
 }

@@ -54,8 +54,9 @@ class OutputFile {
   // may be.
   void copyFrom(os::FileHandle source, int64_t offset, int64_t n);
 
-  // Everything written is in the system's hands; false if anything failed.
-  // The file is then the caller's to flush, sync and close.
+  // Everything written is in the system's hands and the writer thread has
+  // ended; false if anything failed. The file is then the caller's to flush,
+  // sync and close.
   bool finish();
 
   TextFile* file() const { return file_; }
@@ -65,6 +66,7 @@ class OutputFile {
 
   void send();
   void waitForWriter();
+  void stopWriter();
   void writeLoop();
   void countForWriteBack(int64_t n);
 
