@@ -278,6 +278,20 @@ TEST_F(BlockScanTest, CrLfAcrossTheEdgeOfAStretchWithLineEndsToMend) {
   }
 }
 
+// The copy that runs while the scan reads on, and the rewrite after it,
+// mend in pieces of half a mebibyte: a CR LF across every piece's edge of a
+// file that has line ends to mend everywhere and is large enough for that
+// copy stays one line end.
+TEST_F(BlockScanTest, CrLfAcrossTheEdgeOfAMendedPiece) {
+  constexpr size_t kPiece = size_t{512} << 10;
+  std::string text = "macro MP1{\n_Procedure1:\n}\n";
+  for (size_t edge = kPiece; edge < (size_t{12} << 20); edge += kPiece) {
+    while (text.size() + 41 < edge) text += std::string(39, 'x') + "\n";
+    text += std::string(edge - 1 - text.size(), 'y') + "\r\n";
+  }
+  agree(text + "MP1\nMP2\n");
+}
+
 // A line longer than a block makes the block grow; references anywhere in it,
 // the last one right at its end, still count.
 // Lines of many '_' each: what a line's units need of it is found once per

@@ -64,8 +64,10 @@ TEST_P(RewriteTest, InvocationLinesOfUnusedProceduresBecomeComments) {
                            "mp7:x\r\n"
                            "MP9\r\n"   // defined nowhere, reached through _Procedure7
                            "MP10\r\n"  // defined nowhere, reached by nobody
-                           "   \r\n"),
-            summary(5, 8));
+                           "   \r\n"
+                           "MP12\t\r\n"  // a tab is no space: it stays
+                           "  MP12 \t \r\n"),
+            summary(7, 10));
   EXPECT_EQ(readBytes(path()), kProgram +
                                    "; MP12; AUTOMATICALLY REMOVED\r\n"
                                    "; MP12; AUTOMATICALLY REMOVED\r\n"
@@ -78,7 +80,9 @@ TEST_P(RewriteTest, InvocationLinesOfUnusedProceduresBecomeComments) {
                                    "mp7:x\r\n"
                                    "MP9\r\n"
                                    "; MP10; AUTOMATICALLY REMOVED\r\n"
-                                   "   \r\n");
+                                   "   \r\n"
+                                   "; MP12\t; AUTOMATICALLY REMOVED\r\n"
+                                   "; MP12 \t; AUTOMATICALLY REMOVED\r\n");
   // Its own output is stable: replaced lines are comments now.
   std::string once = readBytes(path());
   EXPECT_EQ(printedByRewrite(), summary(0, 3));

@@ -113,9 +113,12 @@ TEST_P(ScanTest, LabelKeysDropColonsAndSpacesAtTheEndsOnly) {
   scan(
       "macro MP1{\n_Procedure12::\n call _Procedure1\n}\n"
       "macro MP2{\n_Procedure13: ; entry\n call _Procedure1\n}\n"
-      "macro MP3{\n  _Procedure14 :\n call _Procedure1\n}\n");
+      "macro MP3{\n  _Procedure14 :\n call _Procedure1\n}\n"
+      "macro MP4{\n_Procedure15:\t \n call _Procedure1\n}\n");
   EXPECT_EQ(refs(u"_Procedure12"), Keys{u"_Procedure1"});
   EXPECT_EQ(refs(u"_Procedure13: ; entry"), Keys{u"_Procedure1"});
+  // A tab is no space: it stays in the key.
+  EXPECT_EQ(refs(u"_Procedure15:\t"), Keys{u"_Procedure1"});
   // "_Procedure14 :" is no label line: the block has no label, so its lines
   // count as main code.
   EXPECT_EQ(refs(u""), (Keys{u"_Procedure14", u"_Procedure1"}));
