@@ -232,21 +232,6 @@ bool closeFile(TextFile* file) {
   return ok;
 }
 
-void copyBytes(TextFile* from, int64_t offset, int64_t n, TextFile* to) {
-  if (!isOpen(from) || !isOpen(to) || n <= 0) return;
-  switchToWriting(to);
-  writePending(to);
-  if (from->buffer && from->mode == FileMode::Reading) from->remaining = from->filled = 0;
-  else writePending(from);
-  if (!os::copyRange(from->handle, offset, to->handle, n)) to->writeFailed = true;
-}
-
-void startWriteBack(TextFile* file) {
-  if (!isOpen(file)) return;
-  writePending(file);
-  os::startWriteBack(file->handle);
-}
-
 void closeAllFiles() {
   while (!openFiles().empty()) closeFile(openFiles().front());
 }

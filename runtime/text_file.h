@@ -68,16 +68,6 @@ void seekFile(TextFile* file, int64_t position);
 int64_t readBytes(TextFile* file, void* destination, int64_t n);
 void writeBytes(TextFile* file, const void* source, int64_t n);
 
-// Appends n bytes of from, starting at offset, to what was written to to,
-// letting the system copy them where it can. from's read-ahead is dropped and
-// its position is unspecified afterwards: seek before reading it again. A
-// failure, reading or writing, is recorded as a write failure of to.
-void copyBytes(TextFile* from, int64_t offset, int64_t n, TextFile* to);
-
-// Writes out buffered output and asks the system to start putting what was
-// written so far on the disk, without waiting for it.
-void startWriteBack(TextFile* file);
-
 std::string toSystemPath(std::u16string_view name);
 
 #endif  // ORRINVALE_RUNTIME_TEXT_FILE_H_
