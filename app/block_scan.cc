@@ -8,14 +8,17 @@
 #include "app/block_scan.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/line_rules.h"
 #include "app/line_text.h"
 #include "app/raw_units.h"
+#include "runtime/os.h"
 #include "runtime/seams.h"
 
 namespace {
@@ -53,26 +56,137 @@ class BlockScanner {
       const bool atFileEnd = got == 0;
       const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
       size_t units = filled / kSize;
-      size_t complete = atFileEnd ? units : completeLines(bytes, units);
-      takeLines(bytes, complete, bufferStart, atFileEnd);
-      if (atFileEnd) {
-        edits_->unitsEnd = bufferStart + static_cast<int64_t>(units * kSize);
-        edits_->scannedEnd = bufferStart + static_cast<int64_t>(filled);
-        return;
+      size_t taken = longLine_ ? takeLongLine(bytes, units, atFileEnd) : 0;
+      if (!longLine_) {
+        size_t complete = atFileEnd ? units : std::max(taken, completeLines(bytes, units));
+        takeLines(bytes + taken * kSize, complete - taken,
+                  bufferStart + static_cast<int64_t>(taken * kSize), atFileEnd);
+        taken = complete;
+        if (atFileEnd) {
+          edits_->unitsEnd = bufferStart + static_cast<int64_t>(units * kSize);
+          edits_->scannedEnd = bufferStart + static_cast<int64_t>(filled);
+          return;
+        }
+        // A line that fills the buffer is taken in pieces from now on.
+        if (taken == 0 && filled == buffer.size()) {
+          longLine_ = true;
+          head_ = true;
+          longLineStart_ = bufferStart;
+          taken = takeLongLine(bytes, units, atFileEnd);
+        }
       }
-      size_t taken = complete * kSize;
-      if (copyable_)
-        copyable_(std::min(edits_->firstInvocation, bufferStart + static_cast<int64_t>(taken)));
-      // Keep the unfinished line; a line longer than the buffer makes it grow.
-      memmove(buffer.data(), buffer.data() + taken, filled - taken);
-      bufferStart += static_cast<int64_t>(taken);
-      filled -= taken;
+      if (copyable_) {
+        int64_t known =
+            longLine_ ? longLineStart_ : bufferStart + static_cast<int64_t>(taken * kSize);
+        copyable_(std::min(edits_->firstInvocation, known));
+      }
+      // Keep what is not taken; the buffer grows only where a single head or
+      // reference is longer than all of it.
+      size_t kept = taken * kSize;
+      memmove(buffer.data(), buffer.data() + kept, filled - kept);
+      bufferStart += static_cast<int64_t>(kept);
+      filled -= kept;
       if (filled == buffer.size()) buffer.resize(2 * buffer.size());
     }
   }
 
  private:
   uint32_t unit(const unsigned char* line, size_t index) const { return rules_.unit(line, index); }
+
+  // The units of a line longer than the buffer, which started before it at
+  // longLineStart_: up to its end, if the buffer holds it, or else as far as
+  // a piece can go without splitting what a rule must see whole. Returns how
+  // many units it took; longLine_ is false once the line is done.
+  size_t takeLongLine(const unsigned char* bytes, size_t units, bool atFileEnd) {
+    if (doubleByte_) return takeLongLineWith(decoded_, bytes, units, atFileEnd);
+    return takeLongLineWith(rules_, bytes, units, atFileEnd);
+  }
+  template <typename Rules>
+  size_t takeLongLineWith(Rules& rules, const unsigned char* bytes, size_t units, bool atFileEnd) {
+    size_t end = firstLineEnd(bytes, units);
+    const bool ends = end < units || atFileEnd;
+    size_t at = 0;
+    if (head_) {
+      while (at < end && unit(bytes, at) == ' ') ++at;
+      if (at == end && !ends) return at;  // spaces so far
+    }
+    size_t cut = ends ? end : pieceEnd(bytes, at, end);
+    auto [piece, count] = pieceAsRulesTakeIt(bytes, at, cut);
+    if (head_ && ends) {
+      rules.takeLine(piece, count * Rules::kUnitSize, longLineStart_);
+    } else {
+      if (head_) {
+        if (!rules.headReady(piece, count)) return at;  // judged once more of it is held
+        size_t taken = rules.takeHead(piece, count, longLineStart_);
+        head_ = false;
+        piece += taken * Rules::kUnitSize;
+        count -= taken;
+      }
+      rules.takeRest(piece, count);
+      if (ends) rules.endLongLine();
+    }
+    rules.creditPending();
+    if (ends) {
+      longLine_ = false;
+      if (end == units) edits_->missingLineEnd = true;  // only the file's end ends it so
+    }
+    return cut;
+  }
+
+  // The units [from, to) as the long line's rules take them: as they are,
+  // or decoded under a double-byte code page.
+  std::pair<const unsigned char*, size_t> pieceAsRulesTakeIt(const unsigned char* bytes,
+                                                             size_t from, size_t to) {
+    if (!doubleByte_) return {bytes + from * kSize, to - from};
+    text_.clear();
+    decodeText(format_, std::string_view(reinterpret_cast<const char*>(bytes) + from, to - from),
+               &text_);
+    wide_.clear();
+    encodeText(TextFormat::Utf16Le, text_, &wide_);
+    return {reinterpret_cast<const unsigned char*>(wide_.data()), wide_.size() / 2};
+  }
+
+  // Where the first line end in the units lies, or units.
+  size_t firstLineEnd(const unsigned char* bytes, size_t units) const {
+    constexpr size_t kChunk = 64;
+    UnitMasks masks[kChunk];
+    for (size_t word = 0; word < units / 64; word += kChunk) {
+      size_t n = std::min(kChunk, units / 64 - word);
+      U::classifyWords(bytes + 64 * word * kSize, n, masks);
+      for (size_t i = 0; i < n; ++i)
+        if (uint64_t ends = masks[i].ends()) return 64 * (word + i) + std::countr_zero(ends);
+    }
+    size_t at = units / 64 * 64;
+    while (at < units && !endsLine(unit(bytes, at))) ++at;
+    return at;
+  }
+
+  // Where a piece of a long line that ends by count must end, so that no
+  // reference is split: before the last '_' that may go on. Under a
+  // double-byte code page, whose second bytes may look like '_', it ends on
+  // a character's first byte too.
+  size_t pieceEnd(const unsigned char* bytes, size_t from, size_t count) const {
+    size_t underscore = count;  // the last '_', if any
+    size_t end = count;
+    if (doubleByte_) {
+      const std::array<bool, 256>& leadBytes = os::ansiLeadBytes();
+      for (end = from; end < count;) {
+        if (!leadBytes[bytes[end]]) {
+          if (bytes[end] == '_') underscore = end;
+          ++end;
+        } else if (end + 1 < count) {
+          end += 2;
+        } else {
+          break;  // a first byte whose second is not held yet
+        }
+      }
+    } else {
+      for (size_t at = count; at > from && underscore == count; --at)
+        if (unit(bytes, at - 1) == '_') underscore = at - 1;
+    }
+    if (underscore < end && rules_.referenceGoesOn(bytes, underscore, end)) return underscore;
+    return end;
+  }
 
   // How many of the first units lines hold whose end is known: up to the
   // last line end, unless that is a CR that an LF may follow in the next block.
@@ -297,6 +411,10 @@ class BlockScanner {
   // A bit per unit of the block: line ends, the first unit of each line that
   // is not a space, and the units that need a look.
   std::vector<uint64_t> ends_, firstUnits_, wanted_;
+  // A line longer than the buffer, taken in pieces: where it starts, and
+  // whether its head is still to be judged.
+  bool longLine_ = false, head_ = false;
+  int64_t longLineStart_ = 0;
 };
 
 }  // namespace

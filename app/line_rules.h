@@ -22,6 +22,8 @@ class LineRules {
   using U = Units<kSize, kBigEndian>;
 
  public:
+  static constexpr int kUnitSize = kSize;
+
   // format is how units that must become text are decoded.
   LineRules(TextFormat format, ScanState& state, EditList* edits)
       : format_(format), state_(state), edits_(edits) {}
@@ -37,31 +39,64 @@ class LineRules {
     size_t first = 0, count = n / kSize;
     U::trimSpaces(line, &first, &count);
     if (first == count) return;
-    uint32_t lead = unit(line, first);
-    if (lead == ';') return;
-    if (lead == 'm' || lead == 'M') {
-      if (count - first >= 8 && spellsExactly(line, first, "macro MP")) {
-        creditPending();
-        return startMacro(state_);
-      }
-      if (count - first >= 3 && lowerAscii(unit(line, first + 1)) == 'p' &&
-          isDigit(unit(line, first + 2))) {
-        edits_->addInvocation(offset,
-                              labelFor(line, first + 2, readDigits(line, first + 2, count)));
-      }
+    LineStart start = takeStart(line, first, count, offset);
+    if (start.kind == Start::Label) return takeLabelLine(line, first, count, start.digits);
+    if (start.kind == Start::Searched && holdsUnderscore) takeReferences(line, first, count);
+  }
+
+  // A line longer than the scan's buffer comes in pieces, so that memory
+  // stays flat: its head, from its first unit that is not a space, once
+  // headReady says that the head holds all that its start's rule needs;
+  // then the rest, in pieces that split no reference (referenceGoesOn says
+  // where one may go on); then its end. What the rest needs is known from
+  // the head: nothing, its references, or whether a label is followed by
+  // nothing but colons.
+  bool headReady(const unsigned char* line, size_t count) const {
+    if (count <= 10) return false;
+    uint32_t lead = unit(line, 0);
+    size_t digitsFrom = (lead == 'm' || lead == 'M') && lowerAscii(unit(line, 1)) == 'p' ? 2
+                        : lead == '_' && isReferenceAt(line, 0, count)                   ? 10
+                                                                                         : 0;
+    return digitsFrom == 0 || readDigits(line, digitsFrom, count).end < count;
+  }
+  // Judges the head, count units from the line's first that is not a space,
+  // and returns how many of them its start took: the rest begins there.
+  size_t takeHead(const unsigned char* line, size_t count, int64_t offset) {
+    LineStart start = takeStart(line, 0, count, offset);
+    switch (start.kind) {
+      case Start::Label:
+        rest_ = Rest::LabelColons;
+        labelKey_.clear();
+        for (size_t i = 0; i < start.digits.end; ++i)
+          labelKey_.push_back(static_cast<char16_t>(unit(line, i)));
+        return start.digits.end;
+      case Start::Searched: rest_ = Rest::References; return 0;
+      default: rest_ = Rest::Nothing; return count;
     }
-    if (state_.insideMacro && lead == '}') {
-      creditPending();
-      return endMacro(state_);
+  }
+  void takeRest(const unsigned char* units, size_t count) {
+    if (rest_ == Rest::References) return takeReferences(units, 0, count);
+    // A label line is "_Procedure12:" with colons and spaces after it; the
+    // spaces are trimmed, so a colon after one makes it more than a label.
+    for (size_t i = 0; i < count && rest_ != Rest::Nothing; ++i) {
+      uint32_t next = unit(units, i);
+      if (next == ' ') rest_ = Rest::LabelSpaces;
+      else if (next != ':' || rest_ == Rest::LabelSpaces) enterLongLabel(true);
     }
-    if (state_.insideMacro && lead == '_' && isReferenceAt(line, first, count)) {
-      Digits digits = readDigits(line, first + 10, count);
-      if (digits.end < count && unit(line, digits.end) == ':') {
-        creditPending();
-        return takeLabelLine(line, first, count, digits);
-      }
+  }
+  void endLongLine() {
+    if (rest_ == Rest::LabelColons || rest_ == Rest::LabelSpaces) enterLongLabel(false);
+    rest_ = Rest::Nothing;
+  }
+  // Whether "_procedure" and digits, from the '_' at units[at], may go on
+  // past units[count - 1].
+  bool referenceGoesOn(const unsigned char* units, size_t at, size_t count) const {
+    static constexpr std::string_view kWord = "_procedure";
+    for (size_t i = 1; i < kWord.size(); ++i) {
+      if (at + i == count) return true;
+      if (lowerAscii(unit(units, at + i)) != static_cast<unsigned char>(kWord[i])) return false;
     }
-    if (holdsUnderscore) takeReferences(line, first, count);
+    return readDigits(units, at + kWord.size(), count).end == count;
   }
 
   // A reference if "_procedure" and digits start at units[at]; units[count]
@@ -128,6 +163,55 @@ class LineRules {
     return spellsInAnyCase(line, at, count, "_procedure");
   }
 
+  // What the start of a line makes it; the steps that its start calls for
+  // are taken. count may end before the line does (a head): the start then
+  // needs no more than headReady asks for.
+  enum class Start { Comment, MacroStart, MacroEnd, Label, Searched };
+  struct LineStart {
+    Start kind;
+    Digits digits{};
+  };
+  LineStart takeStart(const unsigned char* line, size_t first, size_t count, int64_t offset) {
+    uint32_t lead = unit(line, first);
+    if (lead == ';') return {Start::Comment};
+    if (lead == 'm' || lead == 'M') {
+      if (count - first >= 8 && spellsExactly(line, first, "macro MP")) {
+        creditPending();
+        startMacro(state_);
+        return {Start::MacroStart};
+      }
+      if (count - first >= 3 && lowerAscii(unit(line, first + 1)) == 'p' &&
+          isDigit(unit(line, first + 2))) {
+        edits_->addInvocation(offset,
+                              labelFor(line, first + 2, readDigits(line, first + 2, count)));
+      }
+    }
+    if (state_.insideMacro && lead == '}') {
+      creditPending();
+      endMacro(state_);
+      return {Start::MacroEnd};
+    }
+    if (state_.insideMacro && lead == '_' && isReferenceAt(line, first, count)) {
+      Digits digits = readDigits(line, first + 10, count);
+      if (digits.end < count && unit(line, digits.end) == ':') {
+        creditPending();
+        return {Start::Label, digits};
+      }
+    }
+    return {Start::Searched};
+  }
+
+  // The label of a long label line. Followed by nothing but colons, its key
+  // is "_Procedure" as found and the digits. Otherwise the key is the whole
+  // line, which holds a colon: no reference or invocation can name it, so
+  // the line's block is credited to the entry of its start and a colon,
+  // which nothing can name either, and the line need not be held.
+  void enterLongLabel(bool moreThanALabel) {
+    if (moreThanALabel) labelKey_.push_back(u':');
+    enterLabel(state_, indexFor(state_.table, labelKey_));
+    rest_ = Rest::Nothing;
+  }
+
   void takeLabelLine(const unsigned char* line, size_t first, size_t count, Digits digits) {
     // The usual label, "_Procedure12:" or "_Procedure12::", is read here;
     // any other (other case, more text after the colon) is confirmed by the
@@ -152,6 +236,12 @@ class LineRules {
   // Every "_procedure" and digits, in any case, in a line taken whole. A
   // match holds one '_', so each can be tried alone.
   void takeReferences(const unsigned char* line, size_t first, size_t count) {
+    if constexpr (kSize == 1) {
+      for (const void* found; first < count && (found = memchr(line + first, '_', count - first));
+           first = static_cast<size_t>(static_cast<const unsigned char*>(found) - line) + 1)
+        takeReferenceAt(line, static_cast<const unsigned char*>(found) - line, count);
+      return;
+    }
     for (size_t at = first; at < count; ++at)
       if (unit(line, at) == '_') takeReferenceAt(line, at, count);
   }
@@ -194,6 +284,11 @@ class LineRules {
     for (size_t i = from; i < digits.end; ++i) key_.push_back(static_cast<char16_t>(unit(line, i)));
     return indexFor(state_.table, key_);
   }
+
+  // What the rest of a long line needs.
+  enum class Rest { Nothing, References, LabelColons, LabelSpaces };
+  Rest rest_ = Rest::Nothing;
+  std::u16string labelKey_;  // a long label line's, while its rest decides
 
   static constexpr size_t kPendingBatch = 32;
   std::vector<PendingNumber> pending_;

@@ -131,6 +131,7 @@ class EditWriter {
     std::string_view line;
     size_t end = 0;
     if (!viewLine(start, &line, &end)) return false;
+    if (line.empty()) return removeLongLine(start);
     size_t first = 0, last = end;
     U::trimSpaces(reinterpret_cast<const unsigned char*>(line.data()), &first, &last);
     // Past the line end, CR LF counting as one. The file's last line may
@@ -154,9 +155,46 @@ class EditWriter {
     return true;
   }
 
+  // A removed line longer than the window, so that memory stays flat
+  // whatever its length: one pass finds its trimmed units and its end, then
+  // they are copied like any stretch.
+  bool removeLongLine(int64_t start) {
+    int64_t first = -1, last = start, at = start;  // last: after the last unit not a space
+    for (bool ended = false; !ended;) {
+      int64_t stop = std::min(at + kWindowSize, edits_.unitsEnd);
+      std::string_view bytes;
+      if (!view(at, stop, &bytes)) return false;
+      size_t units = bytes.size() / kSize, i = 0;
+      for (; i < units && !endsLine(unit(bytes, i)); ++i) {
+        if (unit(bytes, i) == ' ') continue;
+        if (first < 0) first = at + static_cast<int64_t>(i * kSize);
+        last = at + static_cast<int64_t>((i + 1) * kSize);
+      }
+      ended = i < units || stop == edits_.unitsEnd;
+      at += static_cast<int64_t>(i * kSize);
+    }
+    // Past the line end, CR LF counting as one.
+    int64_t next = at;
+    std::string_view end;
+    if (at < edits_.unitsEnd) {
+      if (!view(at, std::min(at + 2 * kSize, edits_.unitsEnd), &end)) return false;
+      bool crlf =
+          unit(end, 0) == kCarriageReturn && end.size() == 2 * kSize && unit(end, 1) == kLineFeed;
+      next += (crlf ? 2 : 1) * kSize;
+    }
+    const PaddedPiece& after = at < edits_.unitsEnd ? afterWithEnd_ : afterWithoutEnd_;
+    output_->write(std::string_view(before_.bytes.data(), before_.size));
+    done_ = first;
+    if (!copyRaw(last)) return false;
+    output_->write(std::string_view(after.bytes.data(), after.size));
+    done_ = next;
+    return true;
+  }
+
   // The line at start: *end is where its line end is (or its unit count
   // if it has none), and *line its units from start with one more after the
-  // line end, where the file has them.
+  // line end, where the file has them; empty if the line is longer than the
+  // window.
   bool viewLine(int64_t start, std::string_view* line, size_t* end) {
     // Usually the window holds the line and more, and the line is short:
     // its end is found in one look at the next few units.
@@ -179,6 +217,10 @@ class EditWriter {
       size_t units = static_cast<size_t>(length / kSize);
       while (*end < units && !endsLine(unit(*line, *end))) ++*end;
       if (*end < units || start + length == edits_.unitsEnd) return true;
+      if (length >= kWindowSize) {
+        *line = {};
+        return true;
+      }
       length = std::min(2 * length, edits_.unitsEnd - start);
     }
   }

@@ -4,6 +4,7 @@
 #ifndef ORRINVALE_RUNTIME_OS_H_
 #define ORRINVALE_RUNTIME_OS_H_
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -164,6 +165,8 @@ bool decodeAnsiCodePage(std::string_view bytes, std::u16string* out);
 bool encodeAnsiCodePage(std::u16string_view text, std::string* out);
 // True unless the ANSI code page has characters of more than one byte.
 bool ansiCodePageIsSingleByte();
+// The bytes that start a character of two bytes in the ANSI code page.
+const std::array<bool, 256>& ansiLeadBytes();
 
 // Standard output. A terminal takes text (given as UTF-8; the platform
 // converts it as its console needs); anything else takes bytes as they are.

@@ -651,6 +651,10 @@ void removeAbandoned(const FileLocation& location, const std::string& prefix) {
 bool decodeAnsiCodePage(std::string_view, std::u16string*) { return false; }
 bool encodeAnsiCodePage(std::u16string_view, std::string*) { return false; }
 bool ansiCodePageIsSingleByte() { return true; }  // Windows-1252 stands in
+const std::array<bool, 256>& ansiLeadBytes() {
+  static const std::array<bool, 256> kNone{};
+  return kNone;
+}
 
 bool standardOutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 

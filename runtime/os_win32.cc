@@ -577,6 +577,20 @@ bool ansiCodePageIsSingleByte() {
   return GetCPInfo(CP_ACP, &info) && info.MaxCharSize == 1;
 }
 
+const std::array<bool, 256>& ansiLeadBytes() {
+  static const std::array<bool, 256> leadBytes = [] {
+    std::array<bool, 256> lead{};
+    CPINFO info;
+    if (!GetCPInfo(CP_ACP, &info)) return lead;
+    // Ranges in pairs, up to a pair of zeros.
+    for (size_t i = 0; i + 1 < MAX_LEADBYTES && info.LeadByte[i]; i += 2)
+      for (unsigned byte = info.LeadByte[i]; byte <= info.LeadByte[i + 1]; ++byte)
+        lead[byte] = true;
+    return lead;
+  }();
+  return leadBytes;
+}
+
 bool standardOutputIsTerminal() {
   DWORD mode;
   return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -14,9 +15,17 @@ namespace {
 #if !defined(__SANITIZE_ADDRESS__)
 TEST(HostileInput, RunningOutOfMemoryLeavesTheFileAlone) {
   ScratchDir dir;
-  std::string text = "MP1\r\n" + std::string(200 << 20, 'y') + "\r\n";
+  // Two million labels that the main code names: the table needs more than
+  // the limit (a long line no longer would).
+  std::string text = "MP1\r\n";
+  for (int label = 0; label < 2000000; label += 8) {
+    text += "dd _Procedure" + std::to_string(label);
+    for (int next = label + 1; next < label + 8; ++next)
+      text += ", _Procedure" + std::to_string(next);
+    text += "\r\n";
+  }
   writeBytes(dir.file("Velmarin.asm"), text);
-  RunResult result = runTool(dir.path, {}, {.addressSpace = 160L << 20});
+  RunResult result = runTool(dir.path, {}, {.addressSpace = 80L << 20});
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.output, consoleBytes(withCredits({"File 'Velmarin.asm' could not be read."})));
   EXPECT_EQ(readBytes(dir.file("Velmarin.asm")), text);
