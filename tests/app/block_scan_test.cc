@@ -11,6 +11,7 @@
 
 #include "app/driver.h"
 #include "app/edit_list.h"
+#include "app/line_text.h"
 #include "runtime/os.h"
 #include "runtime/pattern.h"
 #include "runtime/text_codec.h"
@@ -292,8 +293,6 @@ TEST_F(BlockScanTest, CrLfAcrossTheEdgeOfAMendedPiece) {
   agree(text + "MP1\nMP2\n");
 }
 
-// A line longer than a block makes the block grow; references anywhere in it,
-// the last one right at its end, still count.
 // Lines of many '_' each: what a line's units need of it is found once per
 // line, and each kind of line must still be judged as a whole (a comment, a
 // label line with references after it, a reference at a line's start inside
@@ -311,14 +310,63 @@ TEST_F(BlockScanTest, LinesOfManyUnderscoresAreJudgedAsWholeLines) {
   }
 }
 
-TEST_F(BlockScanTest, ALineLongerThanABlock) {
-  std::string line = "dq ";
-  while (line.size() < (size_t{3} << 20)) line += "_Procedure2, x, ";
-  std::string input = "macro MP2{\r\n_Procedure2:\r\n}\r\nmacro MP3{\r\n_Procedure3:\r\n}\r\n" +
-                      line + "_Procedure3\r\nMP2\r\nMP3\r\nMP4\r\n";
-  std::string result = agree(input);
-  EXPECT_NE(result.find(consoleBytes({"Removed 1 out of 3 used procedure macros."})),
+// Lines longer than a block are judged in pieces as they stream by: every
+// kind of line, with what decides it (a reference, a label's colons, the
+// spaces before an invocation) across the pieces' edges.
+TEST_F(BlockScanTest, LinesLongerThanABlockAreJudgedInPieces) {
+  const std::u16string mebibytes(size_t{5} << 19, u' ');
+  // Labels named nowhere else, so that each reference split and lost shows.
+  std::u16string references = u"dq ", invocations;
+  int named = 0;
+  for (; references.size() < mebibytes.size(); ++named) {
+    references += u"_Procedure" + decimal(100 + named) + u", x, _pROCEDURE";
+    invocations += u"MP" + decimal(100 + named) + u"\r\n";
+  }
+  const std::u16string colons(mebibytes.size(), u':');
+  const std::u16string text =
+      u"macro MP2{\r\n_Procedure2:\r\n}\r\nmacro MP3{\r\n_Procedure3:\r\n}\r\n" + references +
+      u"3\r\n; " + references + u"11\r\n" +
+      // Labels: one followed by colons and spaces alone, one by more.
+      u"macro MP4{\r\n_Procedure4" + colons + u"  \r\n call _Procedure5\r\n}" + mebibytes +
+      u"\r\nmacro MP6{ " + mebibytes + u"\n  _procedure6" + colons +
+      u" :\r\ncall _Procedure7\n}\r\n" +
+      // Invocations after long spaces, with long spaces inside and after.
+      mebibytes + u"MP8 ; after spaces\r\n mp9" + mebibytes + u"x" + mebibytes + u"\r\n" +
+      u"call _Procedure4, "
+      u"_procedure6\r\nMP2\r\nMP3\r\nMP4\r\nMP5\r\nMP6\r\nMP7\r\nMP10\r\nMP11\r\n" +
+      invocations + u"dd _Procedure10, " + references;  // the last line has no end
+  for (TextFormat format : {TextFormat::Ansi, TextFormat::Utf16Le, TextFormat::Utf32Be}) {
+    std::string bytes(byteOrderMark(format));
+    encodeText(format, text, &bytes);
+    std::string result = agree(bytes);
+    std::string counts =
+        "Removed 7 out of " + std::to_string(10 + named) + " used procedure macros.";
+    EXPECT_NE(result.find(consoleBytes({counts})), std::string::npos);
+  }
+}
+
+// A compiler's address table: one line of 64 MiB holding a million
+// references; and a dead invocation line of 300 MB, whose comment is written
+// as it streams by.
+TEST_F(BlockScanTest, AnAddressTableLineAndAHugeDeadInvocation) {
+  std::string table = "macro MP1{\r\n_Procedure1:\r\n}\r\nmacro MP2{\r\n_Procedure2:\r\n}\r\ndd ";
+  for (int i = 0; table.size() < (size_t{64} << 20); ++i)
+    table += "_Procedure" + std::to_string(i % 1000 + 3) + std::string(50, ' ') + ", ";
+  table += "_Procedure1\r\nMP1\r\nMP2\r\n";
+  EXPECT_NE(agree(table).find(consoleBytes({"Removed 1 out of 2 used procedure macros."})),
             std::string::npos);
+
+  std::string tail;
+  while (tail.size() < 300000000) tail += " x  _Procedure1 ";
+  writeBytes(dir.file("Velmarin.asm"), "call _Procedure1\r\n  MP2" + tail + "   \nMP1");
+  ProcedureTable table2;
+  std::string console =
+      captureOutput([&] { runOnFile(utf16(dir.file("Velmarin.asm")), table2, RunWay::Tool); });
+  EXPECT_EQ(console, consoleBytes({"Found 0 procedure macros.",
+                                   "Removed 1 out of 2 used procedure macros."}));
+  tail.pop_back();  // its last space is trimmed
+  EXPECT_TRUE(sameBytes(readBytes(dir.file("Velmarin.asm")),
+                        "call _Procedure1\r\n; MP2" + tail + "; AUTOMATICALLY REMOVED\r\nMP1\r\n"));
 }
 
 }  // namespace
