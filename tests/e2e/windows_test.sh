@@ -162,6 +162,24 @@ check "code page 932: no reference" cmp -s "$work/codepage-ja_JP.UTF-8.out" \
 check "code page 932: other bytes kept" cmp -s "$work/codepage-ja_JP.UTF-8/Velmarin.asm" \
   <(printf 'macro MP5{\r\n_Procedure5:\r\n}\r\ncall \x83_Procedure5\r\n; MP5; AUTOMATICALLY REMOVED\r\n')
 
+# A line of 33 MB under code page 932, judged in pieces: "\x83_" is one
+# character, and "\x82\xA0" another before a reference. The pattern's 33
+# bytes move each piece's edge a byte further into it than the last one's,
+# so that the edges fall inside both kinds of character and in references.
+mkdir -p "$work/codepage-long"
+awk 'BEGIN {
+  printf "macro MP5{\r\n_Procedure5:\r\n}\r\nmacro MP6{\r\n_Procedure6:\r\n}\r\ndd "
+  for (i = 0; i < 1000000; ++i) printf "\x83_Procedure5, \x82\xA0_Procedure6\x83_, xy"
+  printf "\r\nMP5\r\nMP6\r\n"
+}' > "$work/codepage-long.asm"
+cp "$work/codepage-long.asm" "$work/codepage-long/Velmarin.asm"
+(cd "$work/codepage-long" && LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wine "$exe" < /dev/null \
+  > "$work/codepage-long.out" 2> /dev/null)
+check "code page 932, a long line: its references alone" cmp -s "$work/codepage-long.out" \
+  <(console_lines "Found 2 procedure macros." "Removed 1 out of 2 used procedure macros.")
+check "code page 932, a long line: kept" cmp -s "$work/codepage-long/Velmarin.asm" \
+  <(sed 's/^MP5\r$/; MP5; AUTOMATICALLY REMOVED\r/' "$work/codepage-long.asm")
+
 # Ctrl+C (a SIGINT to the Wine process) at random moments of a large run.
 start=$(date +%s%N)
 run_windows "$work/large.win"  # warm, and rewritten already: measure a full run
