@@ -76,8 +76,10 @@ class BlockScanner {
         }
       }
       if (copyable_) {
+        // A long line is known once its head is: if it is an invocation
+        // line, the first invocation is at its start.
         int64_t known =
-            longLine_ ? longLineStart_ : bufferStart + static_cast<int64_t>(taken * kSize);
+            longLine_ && head_ ? longLineStart_ : bufferStart + static_cast<int64_t>(taken * kSize);
         copyable_(std::min(edits_->firstInvocation, known));
       }
       // Keep what is not taken; the buffer grows only where a single head or

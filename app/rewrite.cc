@@ -165,11 +165,25 @@ class EditWriter {
       std::string_view bytes;
       if (!view(at, stop, &bytes)) return false;
       size_t units = bytes.size() / kSize, i = 0;
-      for (; i < units && !endsLine(unit(bytes, i)); ++i) {
-        if (unit(bytes, i) == ' ') continue;
-        if (first < 0) first = at + static_cast<int64_t>(i * kSize);
-        last = at + static_cast<int64_t>((i + 1) * kSize);
+      auto notSpace = [&](size_t from, size_t to) {
+        if (first < 0) first = at + static_cast<int64_t>(from * kSize);
+        last = at + static_cast<int64_t>(to * kSize);
+      };
+      // A word of 64 units at a time: its line ends and spaces in one look.
+      const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+      for (UnitMasks masks; i + 64 <= units; i += 64) {
+        U::classifyWords(p + i * kSize, 1, &masks);
+        uint64_t ends = masks.ends();
+        uint64_t inLine = ends ? bitsBelow(std::countr_zero(ends)) : ~uint64_t{0};
+        if (uint64_t others = ~masks.spaces & inLine)
+          notSpace(i + std::countr_zero(others), i + 64 - std::countl_zero(others));
+        if (ends) {
+          i += std::countr_zero(ends);
+          break;
+        }
       }
+      for (; i < units && !endsLine(unit(bytes, i)); ++i)
+        if (unit(bytes, i) != ' ') notSpace(i, i + 1);
       ended = i < units || stop == edits_.unitsEnd;
       at += static_cast<int64_t>(i * kSize);
     }
