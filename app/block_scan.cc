@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/language.h"
 #include "app/line_rules.h"
 #include "app/line_text.h"
 #include "app/raw_units.h"
@@ -109,7 +110,7 @@ class BlockScanner {
     const bool ends = end < units || atFileEnd;
     size_t at = 0;
     if (head_) {
-      while (at < end && unit(bytes, at) == ' ') ++at;
+      while (at < end && unit(bytes, at) == language::kSpace) ++at;
       if (at == end && !ends) return at;  // spaces so far
     }
     size_t cut = ends ? end : pieceEnd(bytes, at, end);
@@ -174,7 +175,7 @@ class BlockScanner {
       const std::array<bool, 256>& leadBytes = os::ansiLeadBytes();
       for (end = from; end < count;) {
         if (!leadBytes[bytes[end]]) {
-          if (bytes[end] == '_') underscore = end;
+          if (bytes[end] == language::kReferenceStart) underscore = end;
           ++end;
         } else if (end + 1 < count) {
           end += 2;
@@ -184,7 +185,7 @@ class BlockScanner {
       }
     } else {
       for (size_t at = count; at > from && underscore == count; --at)
-        if (unit(bytes, at - 1) == '_') underscore = at - 1;
+        if (unit(bytes, at - 1) == language::kReferenceStart) underscore = at - 1;
     }
     if (underscore < end && rules_.referenceGoesOn(bytes, underscore, end)) return underscore;
     return end;
@@ -278,19 +279,21 @@ class BlockScanner {
         if (at >= line.end) line = factsOf(bytes, at, count);
         const bool decoded = line.needsDecoding;
         if (decoded) takeDecoded(line, bytes, offset);
-        else if (unit(bytes, at) == '_') {
-          // A reference needs no more of its line than its first unit: not
-          // in a comment, and not where a label line may start.
-          if (unit(bytes, line.first) == ';') continue;
-          if (line.first != at || !state_.insideMacro) {
-            rules_.takeReferenceAt(bytes, at, count);
-            continue;
+        else if (unit(bytes, at) == language::kReferenceStart) {
+          switch (language::whatAnUnderscoreNeeds(unit(bytes, line.first), line.first == at,
+                                                  state_.insideMacro)) {
+            case language::UnderscoreNeeds::Nothing: continue;
+            case language::UnderscoreNeeds::ItselfAlone:
+              rules_.takeReferenceAt(bytes, at, count);
+              continue;
+            case language::UnderscoreNeeds::ItsLine: break;
           }
         }
         if (!decoded)
           rules_.takeLine(bytes + line.start * kSize, (line.end - line.start) * kSize,
                           offset + static_cast<int64_t>(line.start * kSize),
-                          unit(bytes, at) == '_' || wantedWithin(at + 1, line.end));
+                          unit(bytes, at) == language::kReferenceStart ||
+                              wantedWithin(at + 1, line.end));
         if (line.end == count) {
           // Only at the end of the file does a line lack its end.
           edits_->missingLineEnd = true;

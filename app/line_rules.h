@@ -1,8 +1,8 @@
-// The scan's rules over raw units, one line at a time: comment, macro
-// start, macro end, procedure label, references and invocation lines, with
-// the keys they name. The block scan hands them the lines that need a look,
-// as they lie in its block; nothing is converted but the rare label line
-// that is more than a label.
+// The language's rules (language.h) applied to raw units, one line at a
+// time, and what they record: the keys they name, credited to the context
+// they are in. The block scan hands them the lines that need a look, as they
+// lie in its block; nothing is converted but the rare label line that is
+// more than a label.
 #ifndef ORRINVALE_APP_LINE_RULES_H_
 #define ORRINVALE_APP_LINE_RULES_H_
 
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/edit_list.h"
+#include "app/language.h"
 #include "app/raw_units.h"
 #include "app/scan_rules.h"
 #include "runtime/pattern.h"
@@ -20,6 +21,7 @@
 template <int kSize, bool kBigEndian>
 class LineRules {
   using U = Units<kSize, kBigEndian>;
+  using Digits = language::Digits;
 
  public:
   static constexpr int kUnitSize = kSize;
@@ -52,12 +54,12 @@ class LineRules {
   // the head: nothing, its references, or whether a label is followed by
   // nothing but colons.
   bool headReady(const unsigned char* line, size_t count) const {
-    if (count <= 10) return false;
-    uint32_t lead = unit(line, 0);
-    size_t digitsFrom = (lead == 'm' || lead == 'M') && lowerAscii(unit(line, 1)) == 'p' ? 2
-                        : lead == '_' && isReferenceAt(line, 0, count)                   ? 10
-                                                                                         : 0;
-    return digitsFrom == 0 || readDigits(line, digitsFrom, count).end < count;
+    auto at = unitsOf(line);
+    if (count <= language::kKeyPrefix.size()) return false;
+    size_t digits = language::isInvocation(at, 0, count)    ? language::kInvocationDigits
+                    : language::isReferenceAt(at, 0, count) ? language::kKeyPrefix.size()
+                                                            : 0;
+    return digits == 0 || language::digitsFrom(at, digits, count).end < count;
   }
   // Judges the head, count units from the line's first that is not a space,
   // and returns how many of them its start took: the rest begins there.
@@ -80,34 +82,30 @@ class LineRules {
     // spaces are trimmed, so a colon after one makes it more than a label.
     for (size_t i = 0; i < count && rest_ != Rest::Nothing; ++i) {
       uint32_t next = unit(units, i);
-      if (next == ' ') rest_ = Rest::LabelSpaces;
-      else if (next != ':' || rest_ == Rest::LabelSpaces) enterLongLabel(true);
+      if (next == language::kSpace) rest_ = Rest::LabelSpaces;
+      else if (next != language::kLabelEnd || rest_ == Rest::LabelSpaces) enterLongLabel(true);
     }
   }
   void endLongLine() {
     if (rest_ == Rest::LabelColons || rest_ == Rest::LabelSpaces) enterLongLabel(false);
     rest_ = Rest::Nothing;
   }
-  // Whether "_procedure" and digits, from the '_' at units[at], may go on
-  // past units[count - 1].
   bool referenceGoesOn(const unsigned char* units, size_t at, size_t count) const {
-    static constexpr std::string_view kWord = "_procedure";
-    for (size_t i = 1; i < kWord.size(); ++i) {
-      if (at + i == count) return true;
-      if (lowerAscii(unit(units, at + i)) != static_cast<unsigned char>(kWord[i])) return false;
-    }
-    return readDigits(units, at + kWord.size(), count).end == count;
+    return language::referenceGoesOn(unitsOf(units), at, count);
   }
 
-  // A reference if "_procedure" and digits start at units[at]; units[count]
-  // is beyond the line, and no line end can be part of a match.
+  // A reference if one starts at units[at]; units[count] is beyond the line,
+  // and no line end can be part of a match.
   void takeReferenceAt(const unsigned char* units, size_t at, size_t count) {
-    if (!isReferenceAt(units, at, count)) return;
-    Digits digits = readDigits(units, at + 10, count);
-    size_t length = digits.end - at - 10;
-    if (length <= kMaxNumberDigits && spellsExactly(units, at, "_Procedure"))
+    auto unitAt = unitsOf(units);
+    if (!language::isReferenceAt(unitAt, at, count)) return;
+    const size_t digitsAt = at + language::kKeyPrefix.size();
+    Digits digits = language::digitsFrom(unitAt, digitsAt, count);
+    size_t length = digits.end - digitsAt;
+    if (length <= kMaxNumberDigits &&
+        language::spellsExactly(unitAt, at, count, language::kKeyPrefix))
       holdForCredit(digits.value, static_cast<uint32_t>(length));
-    else creditReference(state_, labelFor(units, at + 10, digits, units + at * kSize));
+    else creditReference(state_, labelFor(units, digitsAt, digits, units + at * kSize));
   }
 
   void creditPending() {
@@ -120,47 +118,9 @@ class LineRules {
   }
 
  private:
-  // line[from, from + count) spells word, a lower-case ASCII word, in any case.
-  bool spellsInAnyCase(const unsigned char* line, size_t from, size_t count,
-                       std::string_view word) const {
-    if (count - from < word.size()) return false;
-    for (size_t i = 0; i < word.size(); ++i)
-      if (lowerAscii(unit(line, from + i)) != static_cast<unsigned char>(word[i])) return false;
-    return true;
-  }
-  bool spellsExactly(const unsigned char* line, size_t from, std::string_view word) const {
-    for (size_t i = 0; i < word.size(); ++i)
-      if (unit(line, from + i) != static_cast<unsigned char>(word[i])) return false;
-    return true;
-  }
-  // A run of digits from line[from]: where it ends, and its value, which
-  // counts only for kMaxNumberDigits digits or fewer.
-  struct Digits {
-    size_t end;
-    uint64_t value;
-  };
-  Digits readDigits(const unsigned char* line, size_t from, size_t count) const {
-    Digits digits{from, 0};
-    for (uint32_t digit; digits.end < count && (digit = unit(line, digits.end) - '0') <= 9;
-         ++digits.end)
-      digits.value = digits.value * 10 + digit;
-    return digits;
-  }
-
-  // "_procedure" in any case and a digit at line[at].
-  bool isReferenceAt(const unsigned char* line, size_t at, size_t count) const {
-    if (count - at <= 10 || !isDigit(unit(line, at + 10))) return false;
-    if constexpr (kSize == 1) {
-      // "procedur" at once: with the case bit set, only its letters in either
-      // case give its letters.
-      uint64_t word;
-      memcpy(&word, line + at + 1, 8);
-      uint64_t folded = word | 0x2020202020202020ULL;
-      uint64_t wanted;
-      memcpy(&wanted, "procedur", 8);
-      return folded == wanted && lowerAscii(line[at + 9]) == 'e';
-    }
-    return spellsInAnyCase(line, at, count, "_procedure");
+  // The units at line as the language's tests read them.
+  auto unitsOf(const unsigned char* line) const {
+    return [line](size_t index) { return U::at(line + index * kSize); };
   }
 
   // What the start of a line makes it; the steps that its start calls for
@@ -172,31 +132,29 @@ class LineRules {
     Digits digits{};
   };
   LineStart takeStart(const unsigned char* line, size_t first, size_t count, int64_t offset) {
-    uint32_t lead = unit(line, first);
-    if (lead == ';') return {Start::Comment};
-    if (lead == 'm' || lead == 'M') {
-      if (count - first >= 8 && spellsExactly(line, first, "macro MP")) {
-        creditPending();
-        startMacro(state_);
-        return {Start::MacroStart};
-      }
-      if (count - first >= 3 && lowerAscii(unit(line, first + 1)) == 'p' &&
-          isDigit(unit(line, first + 2))) {
-        edits_->addInvocation(offset,
-                              labelFor(line, first + 2, readDigits(line, first + 2, count)));
-      }
+    auto at = unitsOf(line);
+    uint32_t lead = at(first);
+    if (lead == language::kComment) return {Start::Comment};
+    if (language::isMacroStart(at, first, count)) {
+      creditPending();
+      startMacro(state_);
+      return {Start::MacroStart};
     }
-    if (state_.insideMacro && lead == '}') {
+    if (language::isInvocation(at, first, count)) {
+      size_t digitsAt = first + language::kInvocationDigits;
+      edits_->addInvocation(offset,
+                            labelFor(line, digitsAt, language::digitsFrom(at, digitsAt, count)));
+    }
+    if (!state_.insideMacro) return {Start::Searched};
+    if (lead == language::kMacroEnd) {
       creditPending();
       endMacro(state_);
       return {Start::MacroEnd};
     }
-    if (state_.insideMacro && lead == '_' && isReferenceAt(line, first, count)) {
-      Digits digits = readDigits(line, first + 10, count);
-      if (digits.end < count && unit(line, digits.end) == ':') {
-        creditPending();
-        return {Start::Label, digits};
-      }
+    Digits digits;
+    if (lead == language::kReferenceStart && language::isLabelLine(at, first, count, &digits)) {
+      creditPending();
+      return {Start::Label, digits};
     }
     return {Start::Searched};
   }
@@ -207,7 +165,7 @@ class LineRules {
   // the line's block is credited to the entry of its start and a colon,
   // which nothing can name either, and the line need not be held.
   void enterLongLabel(bool moreThanALabel) {
-    if (moreThanALabel) labelKey_.push_back(u':');
+    if (moreThanALabel) labelKey_.push_back(static_cast<char16_t>(language::kLabelEnd));
     enterLabel(state_, indexFor(state_.table, labelKey_));
     rest_ = Rest::Nothing;
   }
@@ -216,11 +174,14 @@ class LineRules {
     // The usual label, "_Procedure12:" or "_Procedure12::", is read here;
     // any other (other case, more text after the colon) is confirmed by the
     // label pattern, and then its key is the whole line.
+    auto at = unitsOf(line);
     bool onlyColons = true;
-    for (size_t i = digits.end; i < count && onlyColons; ++i) onlyColons = unit(line, i) == ':';
-    if (onlyColons && spellsExactly(line, first, "_Procedure") &&
-        digits.end - first - 10 <= kMaxNumberDigits)
-      return enterLabel(state_, labelFor(line, first + 10, digits));
+    for (size_t i = digits.end; i < count && onlyColons; ++i)
+      onlyColons = at(i) == language::kLabelEnd;
+    const size_t digitsAt = first + language::kKeyPrefix.size();
+    if (onlyColons && language::spellsExactly(at, first, count, language::kKeyPrefix) &&
+        digits.end - digitsAt <= kMaxNumberDigits)
+      return enterLabel(state_, labelFor(line, digitsAt, digits));
     text_.clear();
     decodeText(format_,
                std::string_view(reinterpret_cast<const char*>(line) + first * kSize,
@@ -233,17 +194,19 @@ class LineRules {
     }
   }
 
-  // Every "_procedure" and digits, in any case, in a line taken whole. A
-  // match holds one '_', so each can be tried alone.
+  // Every reference in a line taken whole. A match holds one '_', its
+  // first unit, so each can be tried alone.
   void takeReferences(const unsigned char* line, size_t first, size_t count) {
+    constexpr uint32_t kStart = language::kReferenceStart;
     if constexpr (kSize == 1) {
-      for (const void* found; first < count && (found = memchr(line + first, '_', count - first));
+      for (const void* found;
+           first < count && (found = memchr(line + first, kStart, count - first));
            first = static_cast<size_t>(static_cast<const unsigned char*>(found) - line) + 1)
         takeReferenceAt(line, static_cast<const unsigned char*>(found) - line, count);
       return;
     }
     for (size_t at = first; at < count; ++at)
-      if (unit(line, at) == '_') takeReferenceAt(line, at, count);
+      if (unit(line, at) == kStart) takeReferenceAt(line, at, count);
   }
 
   // References by number wait in a batch, so that the table's memory is
@@ -261,9 +224,9 @@ class LineRules {
     if (pending_.size() == kPendingBatch) creditPending();
   }
 
-  // The entry that "_Procedure" followed by the digits line[from, digits.end)
-  // names; prefix is the spelling of "_Procedure" as found, if it may not be
-  // exact.
+  // The entry that the key prefix followed by the digits line[from,
+  // digits.end) names; prefix is the spelling of the key prefix as found, if
+  // it may not be exact.
   [[gnu::always_inline]] EntryIndex labelFor(const unsigned char* line, size_t from, Digits digits,
                                              const unsigned char* prefix = nullptr) {
     size_t length = digits.end - from;
@@ -275,12 +238,10 @@ class LineRules {
   [[gnu::noinline]] EntryIndex labelForText(const unsigned char* line, size_t from, Digits digits,
                                             const unsigned char* prefix) {
     key_.clear();
-    if (prefix) {
-      for (size_t i = 0; i < 10; ++i)
-        key_.push_back(static_cast<char16_t>(U::at(prefix + i * kSize)));
-    } else {
-      key_ = u"_Procedure";
-    }
+    for (size_t i = 0; i < language::kKeyPrefix.size(); ++i)
+      key_.push_back(
+          static_cast<char16_t>(prefix ? U::at(prefix + i * kSize)
+                                       : static_cast<unsigned char>(language::kKeyPrefix[i])));
     for (size_t i = from; i < digits.end; ++i) key_.push_back(static_cast<char16_t>(unit(line, i)));
     return indexFor(state_.table, key_);
   }

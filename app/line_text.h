@@ -6,12 +6,6 @@
 #include <string>
 #include <string_view>
 
-// The label line's pattern, matched without regard to case. A run of digits
-// is written [0-9]+ rather than as a repeated group: the engine then takes
-// the run in one step instead of one nested call per digit, so a run of any
-// length matches without exhausting the stack.
-inline constexpr const char16_t* kLabelPattern = u"^ *_Procedure[0-9]+:.*";
-
 // Removes every leading and trailing occurrence of c, for UTF-16 text and for
 // the bytes of ASCII text alike.
 template <typename Char>

@@ -4,23 +4,25 @@
 #include <algorithm>
 #include <new>
 
+#include "app/language.h"
+
 namespace {
 
-constexpr std::u16string_view kProcedurePrefix = u"_Procedure";
+using language::kKeyPrefix;
 
 // "_Procedure" + 1 to 19 digits, as the digits' value and count; the count
 // keeps leading zeros apart (_Procedure012 is not _Procedure12).
 bool packDigitKey(std::u16string_view key, uint64_t* value, uint32_t* digits) {
-  if (key.size() <= kProcedurePrefix.size() ||
-      key.size() > kProcedurePrefix.size() + kMaxNumberDigits || !key.starts_with(kProcedurePrefix))
+  if (key.size() <= kKeyPrefix.size() || key.size() > kKeyPrefix.size() + kMaxNumberDigits ||
+      !std::equal(kKeyPrefix.begin(), kKeyPrefix.end(), key.begin()))
     return false;
   uint64_t number = 0;
-  for (char16_t c : key.substr(kProcedurePrefix.size())) {
+  for (char16_t c : key.substr(kKeyPrefix.size())) {
     if (c < u'0' || c > u'9') return false;
     number = number * 10 + (c - u'0');
   }
   *value = number;
-  *digits = static_cast<uint32_t>(key.size() - kProcedurePrefix.size());
+  *digits = static_cast<uint32_t>(key.size() - kKeyPrefix.size());
   return true;
 }
 

@@ -183,7 +183,7 @@ class EditWriter {
         }
       }
       for (; i < units && !endsLine(unit(bytes, i)); ++i)
-        if (unit(bytes, i) != ' ') notSpace(i, i + 1);
+        if (unit(bytes, i) != language::kSpace) notSpace(i, i + 1);
       ended = i < units || stop == edits_.unitsEnd;
       at += static_cast<int64_t>(i * kSize);
     }

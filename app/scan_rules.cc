@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "app/language.h"
 #include "app/line_text.h"
 
 namespace {
@@ -31,11 +32,11 @@ void switchContext(ScanState& state, EntryIndex context) {
 }  // namespace
 
 std::u16string_view labelKey(std::u16string_view labelLine) {
-  return trimChar(trimChar(labelLine, u':'), u' ');
+  return trimChar(trimChar(labelLine, language::kLabelEnd), language::kSpace);
 }
 
 ScanState::ScanState(ProcedureTable& table)
-    : table(table), labelPattern(createPattern(kLabelPattern, kCaseInsensitive)) {}
+    : table(table), labelPattern(createPattern(language::kLabelPattern, kCaseInsensitive)) {}
 
 void finishScan(ScanState& state) { switchContext(state, kMainCode); }
 

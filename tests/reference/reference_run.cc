@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/driver.h"
+#include "app/language.h"
 #include "app/line_text.h"
 #include "app/marking.h"
 #include "app/rewrite.h"
@@ -112,7 +113,7 @@ void runByLines(std::u16string_view fileName, TextFile* source, TextFormat forma
 
 ReferenceScan::ReferenceScan(ScanState& state)
     : state(state),
-      labelPattern(createPattern(kLabelPattern, kCaseInsensitive)),
+      labelPattern(createPattern(language::kLabelPattern, kCaseInsensitive)),
       referencePattern(createPattern(kReferencePattern, kCaseInsensitive)) {}
 
 void ReferenceScan::scanLine(std::u16string_view line) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/language.h"
 #include "app/line_text.h"
 #include "runtime/pattern_engine.h"
 #include "runtime/text_codec.h"
@@ -92,7 +93,7 @@ TEST_F(PatternTest, ASearchTheEngineCannotFinishIsAFailureNotANoMatch) {
 // A digit run costs the engine no stack in proportion to its length, so a
 // short match after a very long one is still found.
 TEST_F(PatternTest, DigitRunsOfAnyLengthMatch) {
-  Pattern label = createPattern(kLabelPattern, kCaseInsensitive);
+  Pattern label = createPattern(language::kLabelPattern, kCaseInsensitive);
   for (size_t digits : {100000u, 3000000u}) {
     const std::u16string run(digits, u'4');
     Strings matches(1);
