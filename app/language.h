@@ -140,9 +140,10 @@ bool isLabelLine(const At& at, size_t first, size_t count, Digits* digits) {
 // anywhere; a comment needs no unit of its own, since it matters only for
 // the references it holds.
 inline constexpr uint32_t kReferenceStart = kKeyPrefix[0];
-inline constexpr uint32_t kLeads[] = {kMacroEnd};
-inline constexpr uint32_t kMs[] = {'m', 'M'};
-inline constexpr uint32_t kAfterM[] = {static_cast<unsigned char>(kMacroStart[1]), 'p', 'P'};
+inline constexpr std::array<uint32_t, 1> kLeads{kMacroEnd};
+inline constexpr std::array<uint32_t, 2> kMs{'m', 'M'};
+inline constexpr std::array<uint32_t, 3> kAfterM{static_cast<unsigned char>(kMacroStart[1]), 'p',
+                                                 'P'};
 
 // The block scan's shortcut for a '_': a reference needs no more of its
 // line than the line's first unit that is not a space. In a comment it

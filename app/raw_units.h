@@ -8,6 +8,7 @@
 #ifndef ORRINVALE_APP_RAW_UNITS_H_
 #define ORRINVALE_APP_RAW_UNITS_H_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -90,7 +91,8 @@ struct UnitMasks {
 // The lanes of each instruction set. A lane type loads kUnits units from p,
 // each narrowed to a byte that is the unit itself where it is ASCII and
 // above 0x7E otherwise (saturated), so that no wide unit passes for one the
-// kernel looks for; equal(unit) gives a bit per unit equal to unit.
+// kernel looks for; equalAny(units) gives a bit per unit equal to one of
+// units.
 template <int kSize, bool kBigEndian>
 uint32_t unitAt(const unsigned char* p) {
   uint32_t value = 0;
@@ -109,11 +111,15 @@ struct ScalarLanes {
       bytes |= uint64_t{unit < 0x80 ? unit : 0x80} << (8 * i);
     }
   }
-  uint64_t equal(uint32_t unit) const {
+  template <size_t kCount>
+  uint64_t equalAny(const std::array<uint32_t, kCount>& units) const {
     constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
-    uint64_t x = bytes ^ (0x0101010101010101ULL * unit);
-    uint64_t zeros = ~(((x & kLow7) + kLow7) | x | kLow7);  // 0x80 where a byte is zero
-    return (zeros * 0x0002040810204081ULL) >> 56;           // each byte's top bit, gathered
+    uint64_t found = 0;  // 0x80 in each byte equal to a unit
+    for (uint32_t unit : units) {
+      uint64_t x = bytes ^ (0x0101010101010101ULL * unit);
+      found |= ~(((x & kLow7) + kLow7) | x | kLow7);
+    }
+    return (found * 0x0002040810204081ULL) >> 56;  // each byte's top bit, gathered
   }
   uint64_t bytes = 0;
 };
@@ -124,9 +130,12 @@ template <int kSize, bool kBigEndian>
 struct Sse2Lanes {
   static constexpr int kUnits = 16;
   explicit Sse2Lanes(const unsigned char* p) : bytes(narrow(p)) {}
-  uint64_t equal(uint32_t unit) const {
-    __m128i wanted = _mm_set1_epi8(static_cast<char>(unit));
-    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted)));
+  template <size_t kCount>
+  uint64_t equalAny(const std::array<uint32_t, kCount>& units) const {
+    __m128i found = _mm_setzero_si128();
+    for (uint32_t unit : units)
+      found = _mm_or_si128(found, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(unit))));
+    return static_cast<uint32_t>(_mm_movemask_epi8(found));
   }
 
   static __m128i load(const unsigned char* p) {
@@ -171,8 +180,12 @@ struct Avx512Lanes {
       bytes = _mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1);
     }
   }
-  [[gnu::target("avx512bw")]] uint64_t equal(uint32_t unit) const {
-    return _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(static_cast<char>(unit)));
+  template <size_t kCount>
+  [[gnu::target("avx512bw")]] uint64_t equalAny(const std::array<uint32_t, kCount>& units) const {
+    uint64_t found = 0;
+    for (uint32_t unit : units)
+      found |= _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(static_cast<char>(unit)));
+    return found;
   }
   __m512i bytes;
 };
@@ -186,15 +199,15 @@ template <typename Lanes, int kSize, bool kEndsOnly = false>
   UnitMasks masks;
   for (int i = 0; i < 64; i += Lanes::kUnits) {
     const Lanes lanes(p + i * kSize);
-    masks.returns |= lanes.equal(kCarriageReturn) << i;
-    masks.feeds |= lanes.equal(kLineFeed) << i;
-    masks.zeros |= lanes.equal(0) << i;
+    masks.returns |= lanes.equalAny(std::array{kCarriageReturn}) << i;
+    masks.feeds |= lanes.equalAny(std::array{kLineFeed}) << i;
+    masks.zeros |= lanes.equalAny(std::array{0u}) << i;
     if constexpr (kEndsOnly) continue;
-    masks.spaces |= lanes.equal(language::kSpace) << i;
-    masks.underscores |= lanes.equal(language::kReferenceStart) << i;
-    for (uint32_t unit : language::kLeads) masks.leads |= lanes.equal(unit) << i;
-    for (uint32_t unit : language::kMs) masks.ms |= lanes.equal(unit) << i;
-    for (uint32_t unit : language::kAfterM) masks.followers |= lanes.equal(unit) << i;
+    masks.spaces |= lanes.equalAny(std::array{language::kSpace}) << i;
+    masks.underscores |= lanes.equalAny(std::array{language::kReferenceStart}) << i;
+    masks.leads |= lanes.equalAny(language::kLeads) << i;
+    masks.ms |= lanes.equalAny(language::kMs) << i;
+    masks.followers |= lanes.equalAny(language::kAfterM) << i;
   }
   return masks;
 }
@@ -268,7 +281,7 @@ struct Units {
     uint64_t ends = 0;
     for (size_t i = 0; i < kNearUnits; i += Lanes::kUnits) {
       const Lanes lanes(p + i * kSize);
-      ends |= (lanes.equal(kCarriageReturn) | lanes.equal(kLineFeed) | lanes.equal(0)) << i;
+      ends |= lanes.equalAny(std::array{kCarriageReturn, kLineFeed, 0u}) << i;
     }
     return static_cast<uint32_t>(ends);
   }
