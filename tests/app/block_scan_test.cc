@@ -279,6 +279,27 @@ TEST_F(BlockScanTest, CrLfAcrossTheEdgeOfAStretchWithLineEndsToMend) {
   }
 }
 
+// A removed line ends off a region's edge; the stretch copied after it
+// ends on the next edge, whatever its start: a lone LF just past that edge,
+// or a CR LF split across it, is in the next region's stretch. Either kind
+// of region may come first.
+TEST_F(BlockScanTest, AStretchAfterARemovedLineEndsOnARegionsEdge) {
+  const size_t region = static_cast<size_t>(kMendRegionSize);
+  for (bool loneFirst : {false, true}) {
+    for (size_t into : {size_t{1}, size_t{7}, region / 2}) {
+      std::string text = loneFirst ? "x\n" : "x\r\n";
+      text += "MP2 ; removed: the stretch after it starts off an edge\r\n";
+      while (text.size() + 30 < region - 2) text += std::string(26, 'w') + "\r\n";
+      text += std::string(region - 2 - text.size(), 'v') + "\r\n";
+      // The next region: a line end of the other kind, into it.
+      text += std::string(into, 'u') + (loneFirst ? "\r\n" : "\n");
+      while (text.size() < 3 * region) text += loneFirst ? "t\r\n" : "t\n";
+      agree(text + "MP2\r\n");
+      if (HasFailure()) return;
+    }
+  }
+}
+
 // The copy that runs while the scan reads on, and the rewrite after it,
 // mend in pieces of half a mebibyte: a CR LF across every piece's edge of a
 // file that has line ends to mend everywhere and is large enough for that
