@@ -9,6 +9,7 @@
 #define ORRINVALE_APP_RAW_UNITS_H_
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -106,6 +107,10 @@ template <int kSize, bool kBigEndian>
 struct ScalarLanes {
   static constexpr int kUnits = 8;
   explicit ScalarLanes(const unsigned char* p) {
+    if constexpr (kSize == 1 && std::endian::native == std::endian::little) {
+      memcpy(&bytes, p, 8);  // a byte above 0x7F equals no unit looked for as it is
+      return;
+    }
     for (int i = 0; i < kUnits; ++i) {
       uint32_t unit = unitAt<kSize, kBigEndian>(p + i * kSize);
       bytes |= uint64_t{unit < 0x80 ? unit : 0x80} << (8 * i);
