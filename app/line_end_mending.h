@@ -48,11 +48,18 @@ char* mendLineEnds(const unsigned char* before, const unsigned char* units, size
     out += n;
   };
   size_t copiedTo = 0;
+  // Whole words are classified in batches, by the run's kernel.
+  constexpr size_t kBatch = 16;
+  UnitMasks batch[kBatch];
   for (size_t base = 0; base < count; base += 64) {
     size_t inWord = std::min<size_t>(64, count - base);
+    size_t word = base / 64 % kBatch;
+    if (word == 0)
+      U::template classifyWords<true>(units + base * kSize, std::min(kBatch, (count - base) / 64),
+                                      batch);
     UnitMasks masks;
     if (inWord == 64) {
-      masks = U::classifyEnds(units + base * kSize);
+      masks = batch[word];
     } else {
       // A short run is classified alone, padded with units that end nothing.
       unsigned char last[64 * kSize];

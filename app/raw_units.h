@@ -230,25 +230,23 @@ struct Units {
     while (*end > *first && at(line + (*end - 1) * kSize) == language::kSpace) --*end;
   }
 
-  // Classifies words runs of 64 units from p into masks[0, words).
+  // Classifies words runs of 64 units from p into masks[0, words); with
+  // kEndsOnly, only their line ends (all that mending them needs).
+  template <bool kEndsOnly = false>
   static void classifyWords(const unsigned char* p, size_t words, UnitMasks* masks,
                             Kernel kernel = kRunKernel) {
     switch (kernel) {
 #if defined(ORRINVALE_AVX512)
       case Kernel::Avx512:
         if constexpr (Avx512Lanes<kSize, kBigEndian>::kRuns)
-          return classifyWordsAvx512(p, words, masks);
+          return classifyWordsAvx512<kEndsOnly>(p, words, masks);
         [[fallthrough]];
 #endif
 #if defined(__SSE2__)
       case Kernel::Sse2:
-        for (size_t word = 0; word < words; ++word)
-          masks[word] = classifyWith<Sse2Lanes<kSize, kBigEndian>, kSize>(p + 64 * word * kSize);
-        return;
+        return classifyWordsWith<Sse2Lanes<kSize, kBigEndian>, kEndsOnly>(p, words, masks);
 #endif
-      default:
-        for (size_t word = 0; word < words; ++word)
-          masks[word] = classifyWith<ScalarLanes<kSize, kBigEndian>, kSize>(p + 64 * word * kSize);
+      default: return classifyWordsWith<ScalarLanes<kSize, kBigEndian>, kEndsOnly>(p, words, masks);
     }
   }
 
@@ -291,14 +289,21 @@ struct Units {
     return static_cast<uint32_t>(ends);
   }
 
+  template <typename Lanes, bool kEndsOnly>
+  [[gnu::always_inline]] static void classifyWordsWith(const unsigned char* p, size_t words,
+                                                       UnitMasks* masks) {
+    for (size_t word = 0; word < words; ++word)
+      masks[word] = classifyWith<Lanes, kSize, kEndsOnly>(p + 64 * word * kSize);
+  }
+
 #if defined(ORRINVALE_AVX512)
   // Everything the kernel calls is drawn into this function, whose
   // instruction set is the lanes'.
+  template <bool kEndsOnly>
   [[gnu::target("avx512bw"), gnu::flatten]] static void classifyWordsAvx512(const unsigned char* p,
                                                                             size_t words,
                                                                             UnitMasks* masks) {
-    for (size_t word = 0; word < words; ++word)
-      masks[word] = classifyWith<Avx512Lanes<kSize, kBigEndian>, kSize>(p + 64 * word * kSize);
+    classifyWordsWith<Avx512Lanes<kSize, kBigEndian>, kEndsOnly>(p, words, masks);
   }
 #endif
 };
