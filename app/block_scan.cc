@@ -290,10 +290,10 @@ class BlockScanner {
           }
         }
         if (!decoded)
-          rules_.takeLine(bytes + line.start * kSize, (line.end - line.start) * kSize,
-                          offset + static_cast<int64_t>(line.start * kSize),
-                          unit(bytes, at) == language::kReferenceStart ||
-                              wantedWithin(at + 1, line.end));
+          rules_.takeLine(
+              bytes + line.start * kSize, (line.end - line.start) * kSize,
+              offset + static_cast<int64_t>(line.start * kSize),
+              unit(bytes, at) == language::kReferenceStart || wantedWithin(at + 1, line.end));
         if (line.end == count) {
           // Only at the end of the file does a line lack its end.
           edits_->missingLineEnd = true;
