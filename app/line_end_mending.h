@@ -48,25 +48,8 @@ char* mendLineEnds(const unsigned char* before, const unsigned char* units, size
     out += n;
   };
   size_t copiedTo = 0;
-  // Whole words are classified in batches, by the run's kernel.
-  constexpr size_t kBatch = 16;
-  UnitMasks batch[kBatch];
-  for (size_t base = 0; base < count; base += 64) {
-    size_t inWord = std::min<size_t>(64, count - base);
-    size_t word = base / 64 % kBatch;
-    if (word == 0)
-      U::template classifyWords<true>(units + base * kSize, std::min(kBatch, (count - base) / 64),
-                                      batch);
-    UnitMasks masks;
-    if (inWord == 64) {
-      masks = batch[word];
-    } else {
-      // A short run is classified alone, padded with units that end nothing.
-      unsigned char last[64 * kSize];
-      memset(last, ' ', sizeof last);
-      memcpy(last, units + base * kSize, inWord * kSize);
-      masks = U::classifyEnds(last);
-    }
+  // The inWord units from base, whose line ends are masks.
+  auto mendWord = [&](size_t base, size_t inWord, const UnitMasks& masks) {
     bool feedNext = base + 64 < count ? U::at(units + (base + 64) * kSize) == kLineFeed : feedAfter;
     uint64_t lone = masks.loneEnds(returnBefore, feedNext, inWord);
     returnBefore = masks.returns >> (inWord - 1) & 1;
@@ -77,6 +60,27 @@ char* mendLineEnds(const unsigned char* before, const unsigned char* units, size
       out += sizeof crlf;
       copiedTo = at + 1;
     }
+  };
+  size_t base = 0;
+  if (count >= 64) {
+    // Whole words are classified in batches, by the run's kernel; most
+    // calls are for a few lines, which need no batch.
+    constexpr size_t kBatch = 16;
+    UnitMasks batch[kBatch];
+    for (; base + 64 <= count; base += 64) {
+      size_t word = base / 64 % kBatch;
+      if (word == 0)
+        U::template classifyWords<true>(units + base * kSize, std::min(kBatch, (count - base) / 64),
+                                        batch);
+      mendWord(base, 64, batch[word]);
+    }
+  }
+  if (base < count) {
+    // A short run is classified alone, padded with units that end nothing.
+    unsigned char last[64 * kSize];
+    memset(last, ' ', sizeof last);
+    memcpy(last, units + base * kSize, (count - base) * kSize);
+    mendWord(base, count - base, U::classifyEnds(last));
   }
   append(units + copiedTo * kSize, (count - copiedTo) * kSize);
   return out;
