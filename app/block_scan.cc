@@ -136,7 +136,7 @@ class BlockScanner {
     return cut;
   }
 
-  // The units [from, to) as the long line's rules take them: as they are,
+  // The units [from, to) as the rules for them take them: as they are,
   // or decoded under a double-byte code page.
   std::pair<const unsigned char*, size_t> pieceAsRulesTakeIt(const unsigned char* bytes,
                                                              size_t from, size_t to) {
@@ -390,15 +390,8 @@ class BlockScanner {
   // and its text goes to the same rules as UTF-16.
   void takeDecoded(const LineFacts& line, const unsigned char* bytes, int64_t offset) {
     rules_.creditPending();
-    text_.clear();
-    decodeText(format_,
-               std::string_view(reinterpret_cast<const char*>(bytes + line.start * kSize),
-                                (line.end - line.start) * kSize),
-               &text_);
-    wide_.clear();
-    encodeText(TextFormat::Utf16Le, text_, &wide_);
-    decoded_.takeLine(reinterpret_cast<const unsigned char*>(wide_.data()), wide_.size(),
-                      offset + static_cast<int64_t>(line.start * kSize));
+    auto [text, count] = pieceAsRulesTakeIt(bytes, line.start, line.end);
+    decoded_.takeLine(text, count * 2, offset + static_cast<int64_t>(line.start * kSize));
     decoded_.creditPending();
   }
 
