@@ -9,9 +9,13 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cstring>
+#include <exception>
+#include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -19,30 +23,41 @@
 #include "app/line_rules.h"
 #include "app/line_text.h"
 #include "app/raw_units.h"
+#include "runtime/helper_thread.h"
 #include "runtime/os.h"
 #include "runtime/seams.h"
 
 namespace {
 
 constexpr int64_t kBlockSize = int64_t{1} << 20;
+// The least that is left of a file for its second half to be scanned on a
+// thread of its own: each half then takes milliseconds.
+constexpr int64_t kSplitMinimum = int64_t{4} << 20;
+
+template <int kSize, bool kBigEndian>
+struct SecondHalf;
+
 template <int kSize, bool kBigEndian>
 class BlockScanner {
   using U = Units<kSize, kBigEndian>;
 
  public:
+  // Scans file from its position to its end, through the file.
   BlockScanner(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
                const CopyableObserver& copyable)
-      : file_(file),
-        format_(format),
-        state_(state),
-        edits_(edits),
-        copyable_(copyable),
-        rules_(format, state, edits),
-        doubleByte_(!rawUnitsShowAscii(format)),
-        decoded_(TextFormat::Utf16Le, state, edits) {}
+      : BlockScanner(file, format, state, edits, copyable, filePosition(file)) {}
+  // Scans the rest of file from start, a line's, reading at offsets, as the
+  // second half of a scan from unitsStart.
+  BlockScanner(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
+               int64_t unitsStart, int64_t start, const std::atomic<bool>* stop)
+      : BlockScanner(file, format, state, edits, kNoObserver, unitsStart) {
+    start_ = start;
+    stop_ = stop;
+  }
+  ~BlockScanner();
 
   void run() {
-    int64_t bufferStart = filePosition(file_);  // where buffer[0] lies in the file
+    int64_t bufferStart = start_;  // where buffer[0] lies in the file
     const int64_t blockSize = seams::scanBlockSize(kBlockSize);
     // A small file needs no more than itself (and a byte to see its end).
     std::string buffer(
@@ -51,8 +66,13 @@ class BlockScanner {
         '\0');
     size_t filled = 0;  // bytes held
     for (;;) {
+      if (!splitDecided_) considerSplit(bufferStart + static_cast<int64_t>(filled));
+      // The first read is short: the first lines decide early whether the
+      // scan is split.
+      int64_t want = static_cast<int64_t>(buffer.size() - filled);
+      if (bufferStart == start_ && filled == 0) want = std::min(want, kLookBack);
       int64_t got =
-          readBytes(file_, buffer.data() + filled, static_cast<int64_t>(buffer.size() - filled));
+          readBlock(buffer.data() + filled, bufferStart + static_cast<int64_t>(filled), want);
       filled += static_cast<size_t>(got);
       const bool atFileEnd = got == 0;
       const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
@@ -93,7 +113,119 @@ class BlockScanner {
     }
   }
 
+  // Takes in the second half's findings, if a second half was scanned; call
+  // once run has returned.
+  void joinSecondHalf();
+
+  // Whether the line at start_ lies inside a block, as a scan of everything
+  // before it would find: the nearest line before it that starts with "}" or
+  // opens a block decides, since after a "}" line a scan is outside a block,
+  // whether the line closed one or not.
+  bool insideMacroAtStart() {
+    std::string chunk;
+    for (int64_t end = start_; end > unitsStart_;) {
+      int64_t from = std::max(unitsStart_, end - kLookBack);
+      chunk.resize(static_cast<size_t>(end - from));
+      if (!readAt(from, &chunk)) return false;
+      const auto* units = reinterpret_cast<const unsigned char*>(chunk.data());
+      size_t count = chunk.size() / kSize;
+      // The lines that start in the chunk, the last first; its first unit
+      // starts one only at the start of the file.
+      for (size_t i = count; i-- > 0;) {
+        if (!endsLine(unit(units, i)) || (i + 1 == count && end == start_)) continue;
+        int change = blockChangeAt(from + static_cast<int64_t>((i + 1) * kSize),
+                                   units + (i + 1) * kSize, count - i - 1);
+        if (change >= 0) return change == 1;
+      }
+      if (from == unitsStart_) return blockChangeAt(from, units, count) == 1;
+      end = from;
+    }
+    return false;
+  }
+
+  bool readFailed() const { return readFailed_; }
+
  private:
+  BlockScanner(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
+               const CopyableObserver& copyable, int64_t unitsStart)
+      : file_(file),
+        format_(format),
+        state_(state),
+        edits_(edits),
+        copyable_(copyable),
+        rules_(format, state, edits),
+        doubleByte_(!rawUnitsShowAscii(format)),
+        decoded_(TextFormat::Utf16Le, state, edits),
+        unitsStart_(unitsStart),
+        start_(unitsStart) {}
+
+  static constexpr int64_t kLookBack = int64_t{1} << 16;
+  inline static const CopyableObserver kNoObserver;
+
+  // Up to n bytes at offset, where the last read ended, into to; 0 at the
+  // end of what this scan reads.
+  int64_t readBlock(char* to, int64_t offset, int64_t n) {
+    if (stop_) {
+      if (stop_->load()) return 0;
+      int64_t got = os::readAt(file_->handle, offset, to, n);
+      if (got >= 0) return got;
+      readFailed_ = true;
+      return 0;
+    }
+    if (end_ - n < offset) n = end_ - offset;  // the split, if the file is split
+    return readBytes(file_, to, n);
+  }
+
+  // The bytes at offset into *bytes, as many as it holds; false if they
+  // could not all be read.
+  bool readAt(int64_t offset, std::string* bytes) {
+    int64_t got =
+        os::readAt(file_->handle, offset, bytes->data(), static_cast<int64_t>(bytes->size()));
+    if (got == static_cast<int64_t>(bytes->size())) return true;
+    readFailed_ = true;
+    return false;
+  }
+
+  // What the line at offset does to being inside a block, given its first
+  // count units at units (more are read where needed): 0 if it starts with
+  // "}", 1 if it opens a block, -1 if neither.
+  int blockChangeAt(int64_t offset, const unsigned char* units, size_t count) {
+    constexpr size_t kNeeds = language::kMacroStart.size();
+    std::string more;
+    for (bool fileEnds = false;;) {
+      size_t first = 0;
+      while (first < count && unit(units, first) == language::kSpace) ++first;
+      if (first < count) {
+        uint32_t lead = unit(units, first);
+        if (lead == language::kMacroEnd) return 0;
+        auto at = [&](size_t index) { return unit(units, index); };
+        if (lead != static_cast<unsigned char>(language::kMacroStart[0]) ||
+            first + kNeeds <= count || fileEnds)
+          return language::isMacroStart(at, first, count) ? 1 : -1;
+      } else if (fileEnds) {
+        return -1;
+      }
+      // The spaces or the head go on past the units at hand.
+      offset += static_cast<int64_t>(first * kSize);
+      more.resize(kLookBack);
+      int64_t got = os::readAt(file_->handle, offset, more.data(), kLookBack);
+      if (got < 0) {
+        readFailed_ = true;
+        return -1;
+      }
+      fileEnds = got < kLookBack;
+      more.resize(static_cast<size_t>(got));
+      units = reinterpret_cast<const unsigned char*>(more.data());
+      count = more.size() / kSize;
+    }
+  }
+
+  // For the first scan: once the copy in the background has met the first
+  // invocation line, the other processor is free, and a large rest of the
+  // file is split, the second half scanned meanwhile on a thread of its own.
+  // where is how far the file is read.
+  void considerSplit(int64_t where);
+
   uint32_t unit(const unsigned char* line, size_t index) const { return rules_.unit(line, index); }
 
   // The units of a line longer than the buffer, which started before it at
@@ -280,8 +412,9 @@ class BlockScanner {
         const bool decoded = line.needsDecoding;
         if (decoded) takeDecoded(line, bytes, offset);
         else if (unit(bytes, at) == language::kReferenceStart) {
-          switch (language::whatAnUnderscoreNeeds(unit(bytes, line.first), line.first == at,
-                                                  state_.insideMacro)) {
+          switch (
+              language::whatAnUnderscoreNeeds(unit(bytes, line.first), line.first == at,
+                                              state_.insideMacro || state_.insideMacroUnknown)) {
             case language::UnderscoreNeeds::Nothing: continue;
             case language::UnderscoreNeeds::ItselfAlone:
               rules_.takeReferenceAt(bytes, at, count);
@@ -413,13 +546,113 @@ class BlockScanner {
   // whether its head is still to be judged.
   bool longLine_ = false, head_ = false;
   int64_t longLineStart_ = 0;
+  // Where the file's units start, and where this scan starts and ends.
+  int64_t unitsStart_, start_;
+  int64_t end_ = INT64_MAX;
+  // A second half: set on the thread that scans it, to stop early.
+  const std::atomic<bool>* stop_ = nullptr;
+  bool readFailed_ = false;
+  // The first half's second, once split.
+  bool splitDecided_ = false;
+  std::unique_ptr<SecondHalf<kSize, kBigEndian>> second_;
 };
+
+// The scan of a file's second half, on a thread of its own, into its own
+// table and edit list. It starts in a context that no key names, the one
+// that the first half ends in.
+template <int kSize, bool kBigEndian>
+struct SecondHalf {
+  SecondHalf(TextFile* file, TextFormat format, int64_t unitsStart, int64_t start)
+      : state(table),
+        startContext(addUnnamedEntry(table)),
+        scanner(file, format, state, &edits, unitsStart, start, &stop) {
+    state.current = startContext;
+    state.insideMacroUnknown = true;
+    state.findInsideMacroAtStart = [this] { return scanner.insideMacroAtStart(); };
+  }
+  ~SecondHalf() {
+    stop = true;
+    if (thread.joinable()) thread.join();
+  }
+
+  ProcedureTable table;
+  ScanState state;
+  EditList edits;
+  const EntryIndex startContext;
+  std::atomic<bool> stop{false};
+  BlockScanner<kSize, kBigEndian> scanner;
+  std::exception_ptr failure;
+  std::thread thread;
+};
+
+template <int kSize, bool kBigEndian>
+BlockScanner<kSize, kBigEndian>::~BlockScanner() = default;
+
+template <int kSize, bool kBigEndian>
+void BlockScanner<kSize, kBigEndian>::considerSplit(int64_t where) {
+  const int64_t size = file_->stampAtOpen.size;
+  // Not for a second half, nor where reading at an offset moves the position.
+  if (stop_ || !os::copyRangeKeepsPosition()) {
+    splitDecided_ = true;
+    return;
+  }
+  int64_t target = seams::scanSplitTarget();
+  if (target < 0) {
+    if (edits_->firstInvocation == INT64_MAX) return;  // the copy goes on
+    target = where + (size - where) / 2;
+    if (size - where < kSplitMinimum) target = size;
+  }
+  splitDecided_ = true;
+  target = std::max(target, where);
+  target -= (target - unitsStart_) % kSize;
+  if (target >= size) return;  // no second half, or a file that grew meanwhile
+  // After the first line end at or after target, within a block's length.
+  // (A CR LF split between the halves stays one line end: the rewrite
+  // mends by the bytes, and both halves mark the stretch for a look.)
+  int64_t split = -1;
+  std::string bytes;
+  for (int64_t at = target; split < 0;) {
+    bytes.resize(static_cast<size_t>(std::min(kLookBack, size - at)));
+    if (bytes.size() < kSize || at - target >= kBlockSize || !readAt(at, &bytes)) return;
+    const auto* units = reinterpret_cast<const unsigned char*>(bytes.data());
+    size_t count = bytes.size() / kSize, i = 0;
+    while (i < count && !endsLine(unit(units, i))) ++i;
+    if (i < count) split = at + static_cast<int64_t>((i + 1) * kSize);
+    else at += static_cast<int64_t>(count * kSize);
+  }
+  auto second = std::make_unique<SecondHalf<kSize, kBigEndian>>(file_, format_, unitsStart_, split);
+  SecondHalf<kSize, kBigEndian>* half = second.get();
+  bool started = startHelperThread(&half->thread, [half] {
+    try {
+      half->scanner.run();
+    } catch (...) {
+      half->failure = std::current_exception();
+    }
+  });
+  if (!started) return;
+  second_ = std::move(second);
+  end_ = split;
+}
+
+template <int kSize, bool kBigEndian>
+void BlockScanner<kSize, kBigEndian>::joinSecondHalf() {
+  if (!second_) return;
+  if (file_->readFailed) second_->stop = true;  // the scan is incomplete anyway
+  second_->thread.join();
+  if (second_->failure) std::rethrow_exception(second_->failure);
+  if (second_->scanner.readFailed()) file_->readFailed = true;
+  edits_->append(std::move(second_->edits),
+                 ::joinSecondHalf(state_, second_->state, second_->startContext));
+  second_.reset();
+}
 
 }  // namespace
 
 void scanFile(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
               const CopyableObserver& copyable) {
   withUnitsOf(format, [&]<int kSize, bool kBigEndian>() {
-    BlockScanner<kSize, kBigEndian>(file, format, state, edits, copyable).run();
+    BlockScanner<kSize, kBigEndian> scanner(file, format, state, edits, copyable);
+    scanner.run();
+    scanner.joinSecondHalf();
   });
 }

@@ -63,6 +63,11 @@ class EditList {
     if (region != lastMarked_) markRegion(region);
   }
 
+  // Appends the edits of later, the scan of the rest of the file, whose
+  // invocations name labels by another table's numbering: entryOf gives
+  // each one's entry in this list's. The file's end is later's. Once only.
+  void append(EditList&& later, std::vector<EntryIndex> entryOf);
+
   size_t invocationCount() const { return count_; }
   // A bit per region of kMendRegionSize bytes: whether it needs mending.
   const std::vector<uint64_t>& mendRegions() const { return mendRegions_; }
@@ -75,13 +80,18 @@ class EditList {
     bool next(Invocation* invocation) {
       while (at_ == end_) {
         if (chunk_ == list_.chunks_.size()) return false;
+        if (chunk_ == list_.laterChunk_) {
+          start_ = 0;
+          entryOf_ = list_.laterEntryOf_.data();
+        }
         const Chunk& chunk = list_.chunks_[chunk_++];
         at_ = chunk.bytes.get();
         end_ = chunk_ == list_.chunks_.size() ? list_.at_ : at_ + chunk.used;
       }
       start_ += static_cast<int64_t>(takeNumber(&at_));
       invocation->start = start_;
-      invocation->label = static_cast<EntryIndex>(takeNumber(&at_));
+      auto label = static_cast<EntryIndex>(takeNumber(&at_));
+      invocation->label = entryOf_ ? entryOf_[label] : label;
       return true;
     }
 
@@ -91,6 +101,7 @@ class EditList {
     const uint8_t* at_ = nullptr;
     const uint8_t* end_ = nullptr;
     int64_t start_ = 0;
+    const EntryIndex* entryOf_ = nullptr;  // from the appended chunks on
   };
 
   // Where the first invocation line starts: before it, nothing changes but
@@ -113,6 +124,10 @@ class EditList {
   uint8_t* chunkEnd_ = nullptr;
   size_t count_ = 0;
   int64_t lastStart_ = 0;
+  // The first appended chunk, whose numbers start afresh, and the entries
+  // that its labels and those after it stand for.
+  size_t laterChunk_ = SIZE_MAX;
+  std::vector<EntryIndex> laterEntryOf_;
   void markRegion(size_t region);
   void startChunk();
 

@@ -145,7 +145,7 @@ class LineRules {
       edits_->addInvocation(offset,
                             labelFor(line, digitsAt, language::digitsFrom(at, digitsAt, count)));
     }
-    if (!state_.insideMacro) return {Start::Searched};
+    if (!insideMacroFor(state_, lead)) return {Start::Searched};
     if (lead == language::kMacroEnd) {
       creditPending();
       endMacro(state_);

@@ -121,6 +121,34 @@ EntryIndex indexFor(ProcedureTable& table, std::u16string_view key) {
                     static_cast<uint32_t>(key.size()));
 }
 
+EntryIndex addUnnamedEntry(ProcedureTable& table) { return table.newEntry(); }
+
+std::vector<EntryIndex> addEntriesOf(ProcedureTable& into, const ProcedureTable& from) {
+  constexpr EntryIndex kNoEntry = ProcedureTable::kNoEntry;
+  std::vector<EntryIndex> entryOf(from.entries.size(), kNoEntry);
+  entryOf[kMainCode] = kMainCode;
+  // The numbers in the array have no leading zero: their digits are their
+  // value's. A number met before the array reached it is in both.
+  uint32_t digits = 1;
+  uint64_t nextPower = 10;
+  for (uint64_t value = 0; value < from.byNumber_.size(); ++value) {
+    if (value == nextPower) {
+      ++digits;
+      nextPower *= 10;
+    }
+    if (EntryIndex entry = from.byNumber_[value]; entry != kNoEntry)
+      entryOf[entry] = indexForNumber(into, value, digits);
+  }
+  for (const ProcedureTable::Slot& slot : from.slots_) {
+    if (slot.entry == kNoEntry || entryOf[slot.entry] != kNoEntry) continue;
+    entryOf[slot.entry] =
+        slot.keyLength & ProcedureTable::kDigitKey
+            ? indexForNumber(into, slot.key, slot.keyLength & ~ProcedureTable::kDigitKey)
+            : indexFor(into, std::u16string_view(from.keyText_).substr(slot.key, slot.keyLength));
+  }
+  return entryOf;
+}
+
 void clearTable(ProcedureTable& table) {
   table.entries.clear();
   table.entries.emplace_back();

@@ -88,6 +88,8 @@ class ProcedureTable {
   friend void prefetchNumber(const ProcedureTable&, uint64_t);
   friend struct TableKeys;  // the tests read keys back
   friend void clearTable(ProcedureTable&);
+  friend EntryIndex addUnnamedEntry(ProcedureTable&);
+  friend std::vector<EntryIndex> addEntriesOf(ProcedureTable&, const ProcedureTable&);
 
   struct Slot {
     uint64_t hash = 0;
@@ -142,6 +144,15 @@ inline ProcedureEntry& entryFor(ProcedureTable& table, std::u16string_view key) 
 // Asks the processor to fetch where indexForNumber will look for value, so
 // that a batch of look-ups waits for memory once, not once each.
 void prefetchNumber(const ProcedureTable& table, uint64_t value);
+
+// A new entry that no key names.
+EntryIndex addUnnamedEntry(ProcedureTable& table);
+
+// Gives into an entry for every key that from has, where it lacks one, and
+// returns for each entry of from the entry of into with the same key (the
+// main code's for the main code's, and kNoEntry for one that no key names).
+// References are not carried over.
+std::vector<EntryIndex> addEntriesOf(ProcedureTable& into, const ProcedureTable& from);
 
 // Removes every entry but the main code's, which is reset.
 void clearTable(ProcedureTable& table);

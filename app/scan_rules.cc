@@ -40,9 +40,16 @@ ScanState::ScanState(ProcedureTable& table)
 
 void finishScan(ScanState& state) { switchContext(state, kMainCode); }
 
+bool findInsideMacro(ScanState& state) {
+  state.insideMacroUnknown = false;
+  state.insideMacro = state.findInsideMacroAtStart();
+  return state.insideMacro;
+}
+
 void startMacro(ScanState& state) {
   ++state.macroCount;
   state.insideMacro = true;
+  state.insideMacroUnknown = false;
 }
 
 void endMacro(ScanState& state) {
@@ -55,4 +62,30 @@ void enterLabel(ScanState& state, EntryIndex label) {
   // Nothing is marked before the scan ends, so the entry is unused already;
   // its set is filled when the block ends, and fetched for that now.
   __builtin_prefetch(&state.table.entries[label]);
+}
+
+std::vector<EntryIndex> joinSecondHalf(ScanState& first, ScanState& second,
+                                       EntryIndex secondStart) {
+  // The context that first ended in goes on into second, up to second's
+  // first change of context.
+  EntryIndex goesOn = first.current;
+  finishScan(first);
+  finishScan(second);
+  std::vector<EntryIndex> entryOf = addEntriesOf(first.table, second.table);
+  entryOf[secondStart] = goesOn;
+  for (size_t i = 0; i < second.table.entries.size(); ++i) {
+    ReferenceSet& from = second.table.entries[i].refs;
+    ReferenceSet& into = first.table.entries[entryOf[i]].refs;
+    if (!into.labels.empty()) {
+      for (EntryIndex label : from.labels) addReference(into, entryOf[label]);
+      continue;
+    }
+    // A label that only second knows takes its set over: memory holds it once.
+    for (EntryIndex& label : from.labels) label = entryOf[label];
+    into.labels = std::move(from.labels);
+    into.foldedSize = 0;  // two of second's entries may be one of first's
+  }
+  first.macroCount += second.macroCount;
+  first.searchFailed |= second.searchFailed;
+  return entryOf;
 }

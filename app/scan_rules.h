@@ -5,10 +5,12 @@
 #define ORRINVALE_APP_SCAN_RULES_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/language.h"
 #include "app/procedure_table.h"
 #include "runtime/pattern.h"
 
@@ -31,7 +33,22 @@ struct ScanState {
   // The references of a label's first block, gathered here and given to the
   // label in one piece when the block ends.
   std::vector<EntryIndex> firstBlock;
+  // A scan that starts part way through a file does not know whether it
+  // starts inside a block: only a line that starts with "}" or "_" depends on
+  // it, and the first such line finds it out once, by asking this.
+  bool insideMacroUnknown = false;
+  std::function<bool()> findInsideMacroAtStart;
 };
+
+// Whether the scan is inside a block, for a line whose first unit that is not
+// a space is lead.
+bool findInsideMacro(ScanState& state);
+inline bool insideMacroFor(ScanState& state, uint32_t lead) {
+  if (state.insideMacro || !state.insideMacroUnknown) return state.insideMacro;
+  // Any other line means the same inside a block as outside.
+  if (lead != language::kMacroEnd && lead != language::kReferenceStart) return false;
+  return findInsideMacro(state);
+}
 
 // The key a label line names: "_Procedure12:" and "_Procedure12::" both name
 // _Procedure12; text after the colon stays part of the key.
@@ -39,6 +56,13 @@ std::u16string_view labelKey(std::u16string_view labelLine);
 
 // Completes the table after the last line.
 void finishScan(ScanState& state);
+
+// Joins the scan of a file's second half, which began in the context
+// secondStart (an entry that no key names) and is done, to first, the scan
+// of everything before it, which is done too: the entries second names by
+// key, their references, and its counts. Returns, for each entry of second's
+// table, its entry in first's.
+std::vector<EntryIndex> joinSecondHalf(ScanState& first, ScanState& second, EntryIndex secondStart);
 
 // The steps of the rules.
 void startMacro(ScanState& state);

@@ -37,10 +37,11 @@ bool cannotMatchFrom(const CompiledPattern& pattern, const std::string& subject,
          memchr(subject.data() + start, pattern.firstByte, subject.size() - start) == nullptr;
 }
 
-// The UTF-8 form of the current subject, reused from call to call.
+// The UTF-8 form of the current subject, reused from call to call: one per
+// thread, as a scan may run on two.
 std::string& utf8Subject() {
-  static auto* buffer = new std::string;
-  return *buffer;
+  thread_local std::string buffer;
+  return buffer;
 }
 
 std::u16string& matchScratch() {

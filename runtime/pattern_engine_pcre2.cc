@@ -9,7 +9,7 @@ namespace pattern_engine {
 
 struct Code {
   pcre2_code* compiled;
-  pcre2_match_data* match;  // one per pattern: the service runs on one thread
+  pcre2_match_data* match;  // one per pattern: a pattern is matched on one thread
 };
 
 const char* libraryName() { return "PCRE2"; }

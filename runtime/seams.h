@@ -22,6 +22,10 @@ bool openFails();
 bool seekFails();
 // The block size the scan reads, given the usual one.
 int64_t scanBlockSize(int64_t usual);
+// Where the scan splits the file, from the start, into two halves scanned
+// at once: at the first line that starts there or after; -1 for the usual
+// choice.
+int64_t scanSplitTarget();
 // Notes that a step's system call succeeded.
 void noteStep(Step step);
 #else
@@ -29,6 +33,7 @@ constexpr bool fileChangeFails() { return false; }
 constexpr bool openFails() { return false; }
 constexpr bool seekFails() { return false; }
 constexpr int64_t scanBlockSize(int64_t usual) { return usual; }
+constexpr int64_t scanSplitTarget() { return -1; }
 constexpr void noteStep(Step) {}
 #endif
 

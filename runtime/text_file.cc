@@ -20,8 +20,9 @@ std::vector<TextFile*>& openFiles() {
 }
 
 // The two files that passed the last checks: a rewrite alternates between
-// its input and its output, and nearly every call is for one of them.
-const TextFile* g_lastChecked[2] = {nullptr, nullptr};
+// its input and its output, and nearly every call is for one of them. One
+// pair per thread, as helper threads write the output meanwhile.
+thread_local const TextFile* g_lastChecked[2] = {nullptr, nullptr};
 
 bool isRegistered(const TextFile* file) {
   const auto& files = openFiles();

@@ -33,6 +33,7 @@ FailureSeam g_fileChanges;
 FailureSeam g_opens;
 FailureSeam g_seeks;
 std::atomic<int64_t> g_blockSize{0};
+std::atomic<int64_t> g_splitTarget{-1};
 std::mutex g_stepsLock;
 std::vector<seams::Step> g_steps;
 
@@ -43,6 +44,7 @@ bool fileChangeFails() { return g_fileChanges.fires(); }
 bool openFails() { return g_opens.fires(); }
 bool seekFails() { return g_seeks.fires(); }
 int64_t scanBlockSize(int64_t usual) { return g_blockSize > 0 ? g_blockSize.load() : usual; }
+int64_t scanSplitTarget() { return g_splitTarget.load(); }
 void noteStep(Step step) {
   std::lock_guard<std::mutex> guard(g_stepsLock);
   g_steps.push_back(step);
@@ -61,3 +63,4 @@ void failNthOpen(int64_t n) { g_opens.reset(n); }
 void failNthSeek(int64_t n) { g_seeks.reset(n); }
 int64_t seekCount() { return g_seeks.count.load(); }
 void useBlockSize(int64_t bytes) { g_blockSize = bytes; }
+void splitScanAt(int64_t offset) { g_splitTarget = offset; }

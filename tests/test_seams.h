@@ -29,4 +29,8 @@ std::vector<seams::Step> takeSteps();
 // Blocks of the given size (0: the usual mebibyte) for every scan.
 void useBlockSize(int64_t bytes);
 
+// Every scan splits the file in two at the first line that starts at offset
+// or after (-1: as usual).
+void splitScanAt(int64_t offset);
+
 #endif  // ORRINVALE_TESTS_TEST_SEAMS_H_

@@ -161,6 +161,75 @@ TEST_F(BlockScanTest, TinyBlocksGiveTheSameResult) {
   }
 }
 
+// A file split in two, its second half scanned meanwhile on a thread of its
+// own, gives the same result wherever the split falls: inside a block or
+// outside, before its label or after, just before a "}" or a label line whose
+// meaning depends on the block that the first half ends in, between the CR
+// and the LF of a line end; with tiny blocks as well.
+TEST_F(BlockScanTest, SplitsAnywhereGiveTheSameResult) {
+  if (!os::copyRangeKeepsPosition()) GTEST_SKIP() << "no split where offsets move the position";
+  std::mt19937 random(19);
+  for (int i = 0; i < 120 && !HasFailure(); ++i) {
+    std::string input = randomFile(random, kFormats[i % 6]);
+    std::string reference = runOne(input, RunWay::Reference);
+    for (size_t at = 0; at < input.size(); at += 1 + random() % 24) {
+      splitScanAt(static_cast<int64_t>(at));
+      useBlockSize(at % 2 ? 7 : 0);
+      std::string tool = runOne(input, RunWay::Tool);
+      useBlockSize(0);
+      splitScanAt(-1);
+      ASSERT_EQ(tool, reference) << at << " " << testing::PrintToString(input);
+    }
+  }
+}
+
+// A second half that meets a "}" or a label line before any block opens in
+// it learns whether it starts inside a block by looking back, in steps of
+// 64 KiB, for the nearest line that opens a block or starts with "}": past
+// lines that decide nothing, to one whose spaces before it are longer than a
+// step, or one that a step's edge cuts three units in.
+TEST_F(BlockScanTest, ASecondHalfLooksBackForTheBlockItStartsIn) {
+  if (!os::copyRangeKeepsPosition()) GTEST_SKIP() << "no split where offsets move the position";
+  const std::u16string spaces(100000, u' '), opening = u"macro MP1{\r\n_Procedure1:\r\n";
+  // Exactly units units of lines that decide nothing.
+  auto filler = [](size_t units) {
+    const std::u16string lines =
+        u" call _Procedure2\r\n MP3\r\n; }\r\nx}\r\n macro mp\r\n mov rax, 1\n";
+    std::u16string text;
+    while (text.size() + lines.size() + 2 <= units) text += lines;
+    return text + std::u16string(units - text.size() - 2, u'x') + u"\r\n";
+  };
+  const std::u16string tails[] = {
+      u"}\r\ncall _Procedure1\r\n",
+      u"_Procedure4:\r\n call _Procedure5\r\n}\r\ncall _Procedure4\r\n",
+      u"_Procedure4 dq 0\r\n}\r\n",
+  };
+  for (TextFormat format : {TextFormat::Ansi, TextFormat::Utf16Be, TextFormat::Utf32Le}) {
+    const size_t step = 65536 / unitSize(format);
+    const std::u16string deciders[] = {
+        opening + filler(70000),
+        spaces + opening + filler(70000),
+        opening + spaces + u"}\r\n" + filler(70000),
+        opening + u"}\r\n" + filler(70000),
+        opening + filler(step + 3 - opening.size()),
+    };
+    for (const std::u16string& decider : deciders) {
+      for (const std::u16string& tail : tails) {
+        std::u16string before = u"format ELF64\r\n" + decider;
+        std::u16string text = before + tail + u"MP1\r\nMP2\r\nMP3\r\nMP4\r\nMP5\r\n";
+        std::string bytes(byteOrderMark(format));
+        encodeText(format, text, &bytes);
+        // At the last unit before the tail, the line end that the split follows.
+        splitScanAt(static_cast<int64_t>(byteOrderMark(format).size() +
+                                         (before.size() - 1) * unitSize(format)));
+        agree(bytes);
+        splitScanAt(-1);
+        if (HasFailure()) return;
+      }
+    }
+  }
+}
+
 TEST_F(BlockScanTest, TinyFilesOfEveryShape) {
   const char alphabet[] = {'\r', '\n', '\0', ' ', 'M', 'P', '1', '\xFF', '\xFE'};
   std::vector<std::string> inputs{""};

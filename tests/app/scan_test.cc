@@ -2,6 +2,7 @@
 // reference line by line, or the block scan.
 #include "app/block_scan.h"
 
+#include <fstream>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -179,6 +180,28 @@ TEST(ScanRules, ALabelLineThePatternCannotJudgeMakesTheScanIncomplete) {
     closeFile(file);
     EXPECT_EQ(state.searchFailed, endless);
   }
+}
+
+// Another program may append to the file after the run opened it: the scan
+// reads to the new end, and the growth splits nothing beyond the size that
+// the file had at the open.
+TEST(ScanRules, AFileThatGrewAfterItsOpenIsReadToItsNewEnd) {
+  initPatterns();
+  ScratchDir dir;
+  writeBytes(dir.file("f.asm"), "macro MP1{\n_Procedure1:\n}\n");
+  ProcedureTable table;
+  ScanState state(table);
+  TextFile* file = openForReading(utf16(dir.file("f.asm")));
+  ASSERT_NE(file, nullptr);
+  std::string grown;
+  for (int i = 0; i < 1500000; ++i) grown += "MP1\n";
+  std::ofstream(dir.file("f.asm"), std::ios::binary | std::ios::app) << grown;
+  TextFormat format = readFormat(file);
+  EditList edits;
+  scanFile(file, format, state, &edits);
+  EXPECT_FALSE(file->readFailed);
+  closeFile(file);
+  EXPECT_EQ(edits.invocationCount(), 1500000u);
 }
 
 }  // namespace
