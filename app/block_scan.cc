@@ -11,9 +11,11 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -46,14 +48,14 @@ class BlockScanner {
   BlockScanner(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
                const CopyableObserver& copyable)
       : BlockScanner(file, format, state, edits, copyable, filePosition(file)) {}
-  // Scans the rest of file from start, a line's, reading at offsets, as the
-  // second half of a scan from unitsStart.
+  // Scans the rest of file, reading at offsets, as the second half of a scan
+  // from unitsStart: from where startAt says, a line's start.
   BlockScanner(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
-               int64_t unitsStart, int64_t start, const std::atomic<bool>* stop)
+               int64_t unitsStart, const std::atomic<bool>* stop)
       : BlockScanner(file, format, state, edits, kNoObserver, unitsStart) {
-    start_ = start;
     stop_ = stop;
   }
+  void startAt(int64_t start) { start_ = start; }
   ~BlockScanner();
 
   void run() {
@@ -172,7 +174,14 @@ class BlockScanner {
       readFailed_ = true;
       return 0;
     }
-    if (end_ - n < offset) n = end_ - offset;  // the split, if the file is split
+    {
+      // Up to the split, once the second half has chosen it.
+      std::unique_lock<std::mutex> guard(splitLock_, std::defer_lock);
+      if (second_) guard.lock();
+      if (end_ - n < offset) n = end_ - offset;
+      readFrom_ = offset;
+      claimed_ = offset + n;
+    }
     return readBytes(file_, to, n);
   }
 
@@ -225,6 +234,10 @@ class BlockScanner {
   // file is split, the second half scanned meanwhile on a thread of its own.
   // where is how far the file is read.
   void considerSplit(int64_t where);
+  // On the second half's thread, once it runs: where the second half
+  // starts, or -1 for none. It takes half of what the first has not read by
+  // then (from forced on, if not -1), at a line's start.
+  int64_t claimSecondHalf(int64_t forced);
 
   uint32_t unit(const unsigned char* line, size_t index) const { return rules_.unit(line, index); }
 
@@ -552,8 +565,13 @@ class BlockScanner {
   // A second half: set on the thread that scans it, to stop early.
   const std::atomic<bool>* stop_ = nullptr;
   bool readFailed_ = false;
-  // The first half's second, once split.
+  // The first half's second half, once one is started; end_ and how far
+  // the first half has read are guarded by splitLock_ from then on.
   bool splitDecided_ = false;
+  std::mutex splitLock_;
+  std::condition_variable claimedChanged_;
+  int64_t readFrom_ = 0, claimed_ = 0;  // the first half's last read
+  bool splitClaimed_ = false;
   std::unique_ptr<SecondHalf<kSize, kBigEndian>> second_;
 };
 
@@ -562,10 +580,10 @@ class BlockScanner {
 // that the first half ends in.
 template <int kSize, bool kBigEndian>
 struct SecondHalf {
-  SecondHalf(TextFile* file, TextFormat format, int64_t unitsStart, int64_t start)
+  SecondHalf(TextFile* file, TextFormat format, int64_t unitsStart)
       : state(table),
         startContext(addUnnamedEntry(table)),
-        scanner(file, format, state, &edits, unitsStart, start, &stop) {
+        scanner(file, format, state, &edits, unitsStart, &stop) {
     state.current = startContext;
     state.insideMacroUnknown = true;
     state.findInsideMacroAtStart = [this] { return scanner.insideMacroAtStart(); };
@@ -581,6 +599,7 @@ struct SecondHalf {
   const EntryIndex startContext;
   std::atomic<bool> stop{false};
   BlockScanner<kSize, kBigEndian> scanner;
+  bool scanned = false;  // a second half was claimed and scanned
   std::exception_ptr failure;
   std::thread thread;
 };
@@ -590,48 +609,68 @@ BlockScanner<kSize, kBigEndian>::~BlockScanner() = default;
 
 template <int kSize, bool kBigEndian>
 void BlockScanner<kSize, kBigEndian>::considerSplit(int64_t where) {
-  const int64_t size = file_->stampAtOpen.size;
   // Not for a second half, nor where reading at an offset moves the position.
   if (stop_ || !os::copyRangeKeepsPosition()) {
     splitDecided_ = true;
     return;
   }
-  int64_t target = seams::scanSplitTarget();
-  if (target < 0) {
-    if (edits_->firstInvocation == INT64_MAX) return;  // the copy goes on
-    target = where + (size - where) / 2;
-    if (size - where < kSplitMinimum) target = size;
-  }
+  const int64_t forced = seams::scanSplitTarget();
+  if (forced < 0 && edits_->firstInvocation == INT64_MAX) return;  // the copy goes on
   splitDecided_ = true;
-  target = std::max(target, where);
-  target -= (target - unitsStart_) % kSize;
-  if (target >= size) return;  // no second half, or a file that grew meanwhile
-  // After the first line end at or after target, within a block's length.
-  // (A CR LF split between the halves stays one line end: the rewrite
-  // mends by the bytes, and both halves mark the stretch for a look.)
-  int64_t split = -1;
-  std::string bytes;
-  for (int64_t at = target; split < 0;) {
-    bytes.resize(static_cast<size_t>(std::min(kLookBack, size - at)));
-    if (bytes.size() < kSize || at - target >= kBlockSize || !readAt(at, &bytes)) return;
-    const auto* units = reinterpret_cast<const unsigned char*>(bytes.data());
-    size_t count = bytes.size() / kSize, i = 0;
-    while (i < count && !endsLine(unit(units, i))) ++i;
-    if (i < count) split = at + static_cast<int64_t>((i + 1) * kSize);
-    else at += static_cast<int64_t>(count * kSize);
-  }
-  auto second = std::make_unique<SecondHalf<kSize, kBigEndian>>(file_, format_, unitsStart_, split);
+  if (forced < 0 && file_->stampAtOpen.size - where < kSplitMinimum) return;
+  auto second = std::make_unique<SecondHalf<kSize, kBigEndian>>(file_, format_, unitsStart_);
   SecondHalf<kSize, kBigEndian>* half = second.get();
-  bool started = startHelperThread(&half->thread, [half] {
+  bool started = startHelperThread(&half->thread, [this, half, forced] {
     try {
+      int64_t start = claimSecondHalf(forced);
+      if (start < 0) return;
+      half->scanner.startAt(start);
       half->scanner.run();
+      half->scanned = true;
     } catch (...) {
       half->failure = std::current_exception();
     }
   });
   if (!started) return;
   second_ = std::move(second);
-  end_ = split;
+  // A split where it is asked for, whatever the thread's start: the first
+  // half reads on once the split is chosen.
+  if (forced < 0) return;
+  std::unique_lock<std::mutex> guard(splitLock_);
+  claimedChanged_.wait(guard, [this] { return splitClaimed_; });
+}
+
+template <int kSize, bool kBigEndian>
+int64_t BlockScanner<kSize, kBigEndian>::claimSecondHalf(int64_t forced) {
+  std::lock_guard<std::mutex> guard(splitLock_);
+  auto claim = [&] {
+    // The first half reads on from readFrom_ once it has taken the block it
+    // read last; it has read up to claimed_.
+    const int64_t size = file_->stampAtOpen.size;
+    if (forced < 0 && size - readFrom_ < kSplitMinimum) return int64_t{-1};
+    int64_t target = std::max(claimed_, forced >= 0 ? forced : readFrom_ + (size - readFrom_) / 2);
+    target -= (target - unitsStart_) % kSize;
+    // After the first line end at or after target, within a block's length.
+    // (A CR LF split between the halves stays one line end: the rewrite
+    // mends by the bytes, and both halves mark the stretch for a look.)
+    std::string bytes;
+    for (int64_t at = target; at < size && at - target < kBlockSize;) {
+      bytes.resize(static_cast<size_t>(std::min(kLookBack, size - at)));
+      int64_t got = os::readAt(file_->handle, at, bytes.data(), static_cast<int64_t>(bytes.size()));
+      if (got < kSize) break;
+      const auto* units = reinterpret_cast<const unsigned char*>(bytes.data());
+      size_t count = static_cast<size_t>(got) / kSize, i = 0;
+      while (i < count && !endsLine(unit(units, i))) ++i;
+      if (i < count) return at + static_cast<int64_t>((i + 1) * kSize);
+      at += static_cast<int64_t>(count * kSize);
+    }
+    return int64_t{-1};  // none near, or a file that grew meanwhile
+  };
+  int64_t split = claim();
+  if (split >= 0) end_ = split;
+  splitClaimed_ = true;
+  claimedChanged_.notify_all();
+  return split;
 }
 
 template <int kSize, bool kBigEndian>
@@ -640,6 +679,7 @@ void BlockScanner<kSize, kBigEndian>::joinSecondHalf() {
   if (file_->readFailed) second_->stop = true;  // the scan is incomplete anyway
   second_->thread.join();
   if (second_->failure) std::rethrow_exception(second_->failure);
+  if (!second_->scanned) return second_.reset();
   if (second_->scanner.readFailed()) file_->readFailed = true;
   edits_->append(std::move(second_->edits),
                  ::joinSecondHalf(state_, second_->state, second_->startContext));
