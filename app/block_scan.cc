@@ -16,6 +16,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <utility>
@@ -666,7 +667,12 @@ int64_t BlockScanner<kSize, kBigEndian>::claimSecondHalf(int64_t forced) {
     }
     return int64_t{-1};  // none near, or a file that grew meanwhile
   };
-  int64_t split = claim();
+  int64_t split = -1;
+  try {
+    split = claim();
+  } catch (const std::bad_alloc&) {
+    split = -1;  // no split, and the first half hears so
+  }
   if (split >= 0) end_ = split;
   splitClaimed_ = true;
   claimedChanged_.notify_all();
@@ -679,10 +685,11 @@ void BlockScanner<kSize, kBigEndian>::joinSecondHalf() {
   if (file_->readFailed) second_->stop = true;  // the scan is incomplete anyway
   second_->thread.join();
   if (second_->failure) std::rethrow_exception(second_->failure);
-  if (!second_->scanned) return second_.reset();
-  if (second_->scanner.readFailed()) file_->readFailed = true;
-  edits_->append(std::move(second_->edits),
-                 ::joinSecondHalf(state_, second_->state, second_->startContext));
+  if (second_->scanned) {
+    if (second_->scanner.readFailed()) file_->readFailed = true;
+    edits_->append(std::move(second_->edits),
+                   ::joinSecondHalf(state_, second_->state, second_->startContext));
+  }
   second_.reset();
 }
 

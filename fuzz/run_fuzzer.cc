@@ -2,7 +2,7 @@
 // detection, the line reader and decoders, the block scan and the rewrite
 // from its edits, which must give the same bytes and console lines as the
 // reference way on any input, with the usual blocks and with blocks of a few
-// bytes.
+// bytes and the file split in two.
 //   cmake -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DORRINVALE_FUZZ=ON
 //   build/fuzz/fuzz/orrinvale_run_fuzzer -max_total_time=600
 #include <fcntl.h>
@@ -66,8 +66,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string reference = runOnFile(data, size, RunWay::Reference);
   std::string tool = runOnFile(data, size, RunWay::Tool);
   if (reference != tool) abort();
+  // Tiny blocks, and the second half scanned on a thread of its own from a
+  // line that the first byte chooses.
   useBlockSize(static_cast<int64_t>(size % 13 + 1));
+  splitScanAt(size > 0 ? static_cast<int64_t>(data[0] * size / 256) : 0);
   std::string small = runOnFile(data, size, RunWay::Tool);
+  splitScanAt(-1);
   useBlockSize(0);
   if (reference != small) abort();
   return 0;
