@@ -40,9 +40,10 @@ struct ScanState {
   std::function<bool()> findInsideMacroAtStart;
 };
 
+// Asks once whether the scan started inside a block.
+bool findInsideMacro(ScanState& state);
 // Whether the scan is inside a block, for a line whose first unit that is not
 // a space is lead.
-bool findInsideMacro(ScanState& state);
 inline bool insideMacroFor(ScanState& state, uint32_t lead) {
   if (state.insideMacro || !state.insideMacroUnknown) return state.insideMacro;
   // Any other line means the same inside a block as outside.
