@@ -659,9 +659,8 @@ int64_t BlockScanner<kSize, kBigEndian>::claimSecondHalf(int64_t forced) {
       bytes.resize(static_cast<size_t>(std::min(kLookBack, size - at)));
       int64_t got = os::readAt(file_->handle, at, bytes.data(), static_cast<int64_t>(bytes.size()));
       if (got < kSize) break;
-      const auto* units = reinterpret_cast<const unsigned char*>(bytes.data());
-      size_t count = static_cast<size_t>(got) / kSize, i = 0;
-      while (i < count && !endsLine(unit(units, i))) ++i;
+      size_t count = static_cast<size_t>(got) / kSize;
+      size_t i = firstLineEnd(reinterpret_cast<const unsigned char*>(bytes.data()), count);
       if (i < count) return at + static_cast<int64_t>((i + 1) * kSize);
       at += static_cast<int64_t>(count * kSize);
     }
