@@ -9,16 +9,17 @@
 
 #include "app/edit_list.h"
 #include "runtime/helper_thread.h"
+#include "runtime/seams.h"
 
 namespace {
 
 // Large enough that a step is worth waking the thread for.
-constexpr int64_t kStep = int64_t{4} << 20;
+int64_t step() { return seams::sizeOf(seams::Size::CopyStep, int64_t{4} << 20); }
 
 }  // namespace
 
 bool worthCopyingInBackground(int64_t size) {
-  return size >= 2 * kStep && os::copyRangeKeepsPosition();
+  return size >= 2 * step() && os::copyRangeKeepsPosition();
 }
 
 BackgroundCopy::BackgroundCopy(TextFile* source, OutputFile* output, int unitSize,
@@ -38,7 +39,7 @@ void BackgroundCopy::allowUpTo(int64_t end, const std::vector<uint64_t>& mendReg
   if (end <= allowed_) return;
   allowed_ = end;
   mendRegions_ = mendRegions;
-  if (allowed_ - copied_ >= kStep) changed_.notify_one();
+  if (allowed_ - copied_ >= step()) changed_.notify_one();
 }
 
 int64_t BackgroundCopy::finish() {
@@ -58,7 +59,7 @@ void BackgroundCopy::copyLoop() {
   std::vector<uint64_t> mendRegions;
   for (;;) {
     changed_.wait(guard,
-                  [this] { return finishing_ || (!failed_ && allowed_ - copied_ >= kStep); });
+                  [this] { return finishing_ || (!failed_ && allowed_ - copied_ >= step()); });
     int64_t from = copied_, end = allowed_;
     if (failed_ || end == from) return;  // only when finishing
     bool copied = false;

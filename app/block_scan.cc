@@ -61,7 +61,7 @@ class BlockScanner {
 
   void run() {
     int64_t bufferStart = start_;  // where buffer[0] lies in the file
-    const int64_t blockSize = seams::scanBlockSize(kBlockSize);
+    const int64_t blockSize = seams::sizeOf(seams::Size::ScanBlock, kBlockSize);
     // A small file needs no more than itself (and a byte to see its end).
     std::string buffer(
         static_cast<size_t>(std::clamp<int64_t>(file_->stampAtOpen.size - bufferStart + 1,
@@ -73,7 +73,7 @@ class BlockScanner {
       // The first read is short: the first lines decide early whether the
       // scan is split.
       int64_t want = static_cast<int64_t>(buffer.size() - filled);
-      if (bufferStart == start_ && filled == 0) want = std::min(want, kLookBack);
+      if (bufferStart == start_ && filled == 0) want = std::min(want, lookBack());
       int64_t got =
           readBlock(buffer.data() + filled, bufferStart + static_cast<int64_t>(filled), want);
       filled += static_cast<size_t>(got);
@@ -127,7 +127,7 @@ class BlockScanner {
   bool insideMacroAtStart() {
     std::string chunk;
     for (int64_t end = start_; end > unitsStart_;) {
-      int64_t from = std::max(unitsStart_, end - kLookBack);
+      int64_t from = std::max(unitsStart_, end - lookBack());
       chunk.resize(static_cast<size_t>(end - from));
       if (!readAt(from, &chunk)) return false;
       const auto* units = reinterpret_cast<const unsigned char*>(chunk.data());
@@ -162,7 +162,8 @@ class BlockScanner {
         unitsStart_(unitsStart),
         start_(unitsStart) {}
 
-  static constexpr int64_t kLookBack = int64_t{1} << 16;
+  // How much a look back reads at once, and the first read of a scan.
+  static int64_t lookBack() { return seams::sizeOf(seams::Size::LookBack, int64_t{1} << 16); }
   inline static const CopyableObserver kNoObserver;
 
   // Up to n bytes at offset, where the last read ended, into to; 0 at the
@@ -217,13 +218,14 @@ class BlockScanner {
       }
       // The spaces or the head go on past the units at hand.
       offset += static_cast<int64_t>(first * kSize);
-      more.resize(kLookBack);
-      int64_t got = os::readAt(file_->handle, offset, more.data(), kLookBack);
+      const int64_t step = lookBack();
+      more.resize(static_cast<size_t>(step));
+      int64_t got = os::readAt(file_->handle, offset, more.data(), step);
       if (got < 0) {
         readFailed_ = true;
         return -1;
       }
-      fileEnds = got < kLookBack;
+      fileEnds = got < step;
       more.resize(static_cast<size_t>(got));
       units = reinterpret_cast<const unsigned char*>(more.data());
       count = more.size() / kSize;
@@ -656,7 +658,7 @@ int64_t BlockScanner<kSize, kBigEndian>::claimSecondHalf(int64_t forced) {
     // mends by the bytes, and both halves mark the stretch for a look.)
     std::string bytes;
     for (int64_t at = target; at < size && at - target < kBlockSize;) {
-      bytes.resize(static_cast<size_t>(std::min(kLookBack, size - at)));
+      bytes.resize(static_cast<size_t>(std::min(lookBack(), size - at)));
       int64_t got = os::readAt(file_->handle, at, bytes.data(), static_cast<int64_t>(bytes.size()));
       if (got < kSize) break;
       size_t count = static_cast<size_t>(got) / kSize;

@@ -10,6 +10,7 @@
 
 #include "app/line_end_mending.h"
 #include "runtime/output_file.h"
+#include "runtime/seams.h"
 
 class MendingCopier {
  public:
@@ -25,8 +26,9 @@ class MendingCopier {
   template <typename View>
   bool copy(int64_t from, int64_t end, View&& view, OutputFile* output) const {
     const int64_t unit = unitSize_;
+    const int64_t pieceSize = seams::sizeOf(seams::Size::CopyPiece, kPiece);
     while (from < end) {
-      int64_t piece = std::min(end, from + kPiece);
+      int64_t piece = std::min(end, from + pieceSize);
       int64_t viewFrom = from > 0 ? from - unit : 0;
       int64_t viewTo = std::min(unitsEnd_, piece + unit);
       std::string_view bytes;

@@ -15,12 +15,13 @@
 
 #include "app/line_end_mending.h"
 #include "app/mending_copy.h"
+#include "runtime/seams.h"
 
 namespace {
 
 // Below this a stretch is cheaper to read and write than to hand to the system.
 constexpr int64_t kSystemCopyMinimum = kMendRegionSize;
-constexpr int64_t kWindowSize = int64_t{1} << 20;
+int64_t windowSize() { return seams::sizeOf(seams::Size::RewriteWindow, int64_t{1} << 20); }
 constexpr size_t kAhead = 8;
 
 template <int kSize, bool kBigEndian>
@@ -73,7 +74,7 @@ class EditWriter {
   // ended early or could not be read.
   bool view(int64_t start, int64_t end, std::string_view* bytes) {
     if (start < windowStart_ || end > windowStart_ + static_cast<int64_t>(window_.size())) {
-      int64_t size = std::max(end - start, std::min(kWindowSize, edits_.scannedEnd - start));
+      int64_t size = std::max(end - start, std::min(windowSize(), edits_.scannedEnd - start));
       if (sourceAt_ != start) seekFile(source_, start);
       window_.resize(static_cast<size_t>(size));
       int64_t got = readBytes(source_, window_.data(), size);
@@ -161,7 +162,7 @@ class EditWriter {
   bool removeLongLine(int64_t start) {
     int64_t first = -1, last = start, at = start;  // last: after the last unit not a space
     for (bool ended = false; !ended;) {
-      int64_t stop = std::min(at + kWindowSize, edits_.unitsEnd);
+      int64_t stop = std::min(at + windowSize(), edits_.unitsEnd);
       std::string_view bytes;
       if (!view(at, stop, &bytes)) return false;
       size_t units = bytes.size() / kSize, i = 0;
@@ -231,7 +232,7 @@ class EditWriter {
       size_t units = static_cast<size_t>(length / kSize);
       while (*end < units && !endsLine(unit(*line, *end))) ++*end;
       if (*end < units || start + length == edits_.unitsEnd) return true;
-      if (length >= kWindowSize) {
+      if (length >= windowSize()) {
         *line = {};
         return true;
       }

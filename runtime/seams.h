@@ -1,7 +1,9 @@
 // Where the tests' build reaches into the code: a chosen system call fails as
 // a broken disk would fail it, so that tests reach every failure path; the
-// scan reads small blocks, so that short inputs meet block boundaries
-// everywhere; and the steps of a replacement are noted in their order. In the program each seam is
+// sizes the work is done in (the scan's blocks, the copy's steps and pieces,
+// the rewrite's window, the look back) are made small, so that kilobytes of
+// input meet every edge that megabytes meet in the program; and the steps of
+// a replacement are noted in their order. In the program each seam is
 // a constant and leaves nothing behind; the tests' build defines them (tests/test_seams.cc).
 #ifndef ORRINVALE_RUNTIME_SEAMS_H_
 #define ORRINVALE_RUNTIME_SEAMS_H_
@@ -14,14 +16,23 @@ namespace seams {
 // tests follow in their order.
 enum class Step { Write, SyncFile, CheckIdentity, Rename, SyncDirectory };
 
+// The sizes, in bytes, that the work is done in.
+enum class Size {
+  ScanBlock,      // what the scan reads at once
+  LookBack,       // the scan's first read, and each step of a second half's look back
+  CopyStep,       // what wakes the background copy; twice it, the least file it runs for
+  CopyPiece,      // what the mending copier looks at at once
+  RewriteWindow,  // what the rewrite reads at once
+};
+
 #ifdef ORRINVALE_TEST_SEAMS
 // Each counts one call of its kind (a data-changing file call, an open of an
 // existing file, a move of the position) and says whether to fail it.
 bool fileChangeFails();
 bool openFails();
 bool seekFails();
-// The block size the scan reads, given the usual one.
-int64_t scanBlockSize(int64_t usual);
+// The size to use, given the usual one.
+int64_t sizeOf(Size what, int64_t usual);
 // Where the scan splits the file, from the start, into two halves scanned
 // at once: at the first line that starts there or after; -1 for the usual
 // choice.
@@ -32,7 +43,7 @@ void noteStep(Step step);
 constexpr bool fileChangeFails() { return false; }
 constexpr bool openFails() { return false; }
 constexpr bool seekFails() { return false; }
-constexpr int64_t scanBlockSize(int64_t usual) { return usual; }
+constexpr int64_t sizeOf(Size, int64_t usual) { return usual; }
 constexpr int64_t scanSplitTarget() { return -1; }
 constexpr void noteStep(Step) {}
 #endif

@@ -2,6 +2,7 @@
 // build.
 #include "tests/test_seams.h"
 
+#include <array>
 #include <atomic>
 #include <mutex>
 #include <utility>
@@ -32,7 +33,7 @@ struct FailureSeam {
 FailureSeam g_fileChanges;
 FailureSeam g_opens;
 FailureSeam g_seeks;
-std::atomic<int64_t> g_blockSize{0};
+std::array<std::atomic<int64_t>, 5> g_sizes{};  // by seams::Size; 0: the usual
 std::atomic<int64_t> g_splitTarget{-1};
 std::mutex g_stepsLock;
 std::vector<seams::Step> g_steps;
@@ -43,7 +44,10 @@ namespace seams {
 bool fileChangeFails() { return g_fileChanges.fires(); }
 bool openFails() { return g_opens.fires(); }
 bool seekFails() { return g_seeks.fires(); }
-int64_t scanBlockSize(int64_t usual) { return g_blockSize > 0 ? g_blockSize.load() : usual; }
+int64_t sizeOf(Size what, int64_t usual) {
+  int64_t chosen = g_sizes[static_cast<size_t>(what)].load();
+  return chosen > 0 ? chosen : usual;
+}
 int64_t scanSplitTarget() { return g_splitTarget.load(); }
 void noteStep(Step step) {
   std::lock_guard<std::mutex> guard(g_stepsLock);
@@ -62,5 +66,11 @@ void beforeNthFileChange(int64_t n, void (*action)()) { g_fileChanges.reset(n, a
 void failNthOpen(int64_t n) { g_opens.reset(n); }
 void failNthSeek(int64_t n) { g_seeks.reset(n); }
 int64_t seekCount() { return g_seeks.count.load(); }
-void useBlockSize(int64_t bytes) { g_blockSize = bytes; }
+void useSize(seams::Size what, int64_t bytes) { g_sizes[static_cast<size_t>(what)] = bytes; }
+void useBlockSize(int64_t bytes) { useSize(seams::Size::ScanBlock, bytes); }
+void useSmallSizes(int64_t bytes) {
+  for (seams::Size what : {seams::Size::ScanBlock, seams::Size::LookBack, seams::Size::CopyStep,
+                           seams::Size::CopyPiece, seams::Size::RewriteWindow})
+    useSize(what, bytes);
+}
 void splitScanAt(int64_t offset) { g_splitTarget = offset; }

@@ -1,6 +1,6 @@
 // Control of the seams in the tests' build of the code: the nth call of a
 // kind, counted from the last reset, fails as the system would fail it; the
-// scan reads blocks of a chosen size.
+// work is done in sizes of a chosen size.
 #ifndef ORRINVALE_TESTS_TEST_SEAMS_H_
 #define ORRINVALE_TESTS_TEST_SEAMS_H_
 
@@ -26,8 +26,12 @@ int64_t seekCount();
 // The steps noted since the last call, oldest first.
 std::vector<seams::Step> takeSteps();
 
+// The given size (0: the usual) for the work of every run.
+void useSize(seams::Size what, int64_t bytes);
 // Blocks of the given size (0: the usual mebibyte) for every scan.
 void useBlockSize(int64_t bytes);
+// Every size at once (0: all usual), so that small files meet every edge.
+void useSmallSizes(int64_t bytes);
 
 // Every scan splits the file in two at the first line that starts at offset
 // or after (-1: as usual).

@@ -2,16 +2,24 @@
 # Set-up, build and checks on a Debian 12 machine.
 #   tools/dev.sh example   install what is missing, build, run on the bundled example
 #   tools/dev.sh test      install what is missing, check the formatting, build, run
-#                          every test in Release,
-#                          under AddressSanitizer + UndefinedBehaviorSanitizer, on
-#                          PCRE2, and for Windows under Wine
+#                          the tests in Release (those labelled kernels again on
+#                          each narrower kernel), under AddressSanitizer +
+#                          UndefinedBehaviorSanitizer, on PCRE2, the package and
+#                          release checks, and for Windows under Wine; ends with
+#                          a table of its stages
+#   tools/dev.sh soak      install what is missing, build, run the tests labelled
+#                          soak: the sizes and times the everyday run leaves out
+#   tools/dev.sh mutants   plant each fault of tests/mutants.txt in a scratch copy,
+#                          build, run the Release tests; print the survivors and
+#                          how many were killed
 #   tools/dev.sh bench     install what is missing, build, run the benchmarks
 #   tools/dev.sh windows   install what is missing, build orrinvale.exe with
 #                          MinGW-w64 and pack it with its licence and the README
 #   tools/dev.sh package   install what is missing, build the Debian package
-#   tools/dev.sh release   install what is missing, build the Debian package, the
-#                          static Linux archive and the Windows zip, named by
-#                          version, into build/dist with their SHA256SUMS
+#   tools/dev.sh release   install what is missing, pass the soak tests, build the
+#                          Debian package, the static Linux archive and the
+#                          Windows zip, named by version, into build/dist with
+#                          their SHA256SUMS
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -45,6 +53,56 @@ build() {  # build DIRECTORY CMAKE-OPTIONS...
   shift
   cmake -S "$root" -B "$dir" "$@" > /dev/null
   cmake --build "$dir" -j "$(nproc)"
+}
+
+# Only what the tests run: the test program, the tool and the generator the
+# assembler test uses.
+build_tests() {  # build_tests DIRECTORY CMAKE-OPTIONS...
+  local dir=$1
+  shift
+  cmake -S "$root" -B "$dir" "$@" > /dev/null
+  cmake --build "$dir" -j "$(nproc)" --target orrinvale orrinvale_tests velmarin_program_gen
+}
+
+# Each stage of a run timed and counted, for the table at its end: a stage
+# that takes longer than it did is seen the day it does.
+stage_rows=()
+stage() {  # stage NAME COMMAND...: runs COMMAND, its output shown and counted
+  local name=$1 log start status=0 tests=- failed=-
+  shift
+  log=$(mktemp)
+  start=$(date +%s.%N)
+  # In a subshell of its own, where a failing step still ends it.
+  set +e
+  (set -e; "$@") 2>&1 | tee "$log"
+  status=${PIPESTATUS[0]}
+  set -e
+  local seconds
+  seconds=$(echo "$(date +%s.%N) - $start" | bc)
+  # ctest's summary, or the scripts' closing line.
+  local summary
+  summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1 || true)
+  if [ -n "$summary" ]; then
+    tests=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<< "$summary")
+    failed=$(sed -E 's/.* ([0-9]+) tests? failed.*/\1/' <<< "$summary")
+  else
+    summary=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$log" | tail -n 1 || true)
+    if [ -n "$summary" ]; then
+      failed=$(awk '{print $3}' <<< "$summary")
+      tests=$(( $(awk '{print $1}' <<< "$summary") + failed ))
+    fi
+  fi
+  rm -f "$log"
+  stage_rows+=("$(printf '%-22s %6s %7s %8.1f' "$name" "$tests" "$failed" "$seconds")")
+  if [ "$status" -ne 0 ]; then
+    print_stages
+    return "$status"
+  fi
+}
+print_stages() {
+  echo
+  printf '%-22s %6s %7s %8s\n' stage tests failed seconds
+  printf '%s\n' "${stage_rows[@]}"
 }
 
 run_example() {
@@ -84,25 +142,43 @@ check_no_test_code() {
   echo "Shipped program: no test code ($(nm -C "$1" | grep -c ' [Tt] ') functions)"
 }
 
+ctest_in() {  # ctest_in DIRECTORY CTEST-OPTIONS...
+  local dir=$1
+  shift
+  (cd "$dir" && ctest --output-on-failure -j 2 "$@")
+}
+
 run_tests() {
-  check_format
-  build build/release -DCMAKE_BUILD_TYPE=Release
-  check_no_test_code build/release/orrinvale
-  (cd build/release && ctest --output-on-failure -j 2)
+  stage format check_format
+  stage "build: release" build build/release -DCMAKE_BUILD_TYPE=Release
+  stage "no test code" check_no_test_code build/release/orrinvale
+  stage release ctest_in build/release -LE soak
   # Once more on each narrower kernel, which most processors run: forced, as
-  # this machine would pick the widest.
+  # this machine would pick the widest; only the tests whose outcome hangs on
+  # how bytes are classified.
   for kernel in sse2 scalar; do
-    echo "== the $kernel kernel"
-    (cd build/release && ORRINVALE_KERNEL=$kernel ctest --output-on-failure -j 2)
+    ORRINVALE_KERNEL=$kernel stage "kernel: $kernel" ctest_in build/release -L kernels -LE soak
   done
-  build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DORRINVALE_SANITIZE=ON
-  (cd build/sanitize && ctest --output-on-failure -j 2)
-  build_pcre2
-  make_release
-  bash tests/package/package_test.sh "$deb" build/package
-  check_no_test_code build/static/orrinvale
-  bash tests/package/release_test.sh build/dist build/release
-  run_windows_tests
+  stage "build: sanitizers" build_tests build/sanitize -DCMAKE_BUILD_TYPE=Debug \
+    -DORRINVALE_SANITIZE=ON
+  stage sanitizers ctest_in build/sanitize -LE soak
+  # The other pattern library: the tests that go through patterns.
+  stage "build: pcre2" build_tests build/pcre2 -DCMAKE_BUILD_TYPE=Release -DORRINVALE_PCRE=2
+  stage pcre2 ctest_in build/pcre2 -L 'kernels|patterns' -LE soak
+  stage "build: release files" make_release build/release
+  deb=$(echo "$root"/build/release/orrinvale_*_"$(dpkg --print-architecture)".deb)
+  stage package bash tests/package/package_test.sh "$deb" build/release
+  stage "no test code: static" check_no_test_code build/static/orrinvale
+  stage "release files" bash tests/package/release_test.sh build/dist build/release
+  stage windows run_windows_tests
+  print_stages
+}
+
+# The tests that need size or time; a release waits on them.
+run_soak() {
+  build build/release -DCMAKE_BUILD_TYPE=Release
+  stage soak ctest_in build/release -L soak --timeout 3600
+  print_stages
 }
 
 project_version() { sed -n 's/^project(Orrinvale VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt"; }
@@ -115,13 +191,13 @@ build_static() {
 
 # Everything a release ships, named by the project's version, and the
 # checksums of all of it.
-make_release() {
+make_release() {  # make_release [BUILD_DIR]: the package from that Release build
   local version dist name stage
   version=$(project_version)
   dist=build/dist
   rm -rf "$dist"
   mkdir -p "$dist"
-  build_package
+  build_package "${1:-build/package}"
   cp "$deb" "$dist/"
   build_static
   name=orrinvale-$version-linux-x86_64
@@ -214,17 +290,16 @@ run_windows_tests() {
   return "$status"
 }
 
-# PCRE2 from Debian's packages, installed beside PCRE 8.
-build_pcre2() {
-  local dir=build/pcre2
-  build "$dir" -DCMAKE_BUILD_TYPE=Release -DORRINVALE_PCRE=2
-  (cd "$dir" && ctest --output-on-failure -j 2)
-}
-
-build_package() {
-  build build/package -DCMAKE_BUILD_TYPE=Release -DORRINVALE_TESTS=OFF
-  (cd build/package && cpack > /dev/null)
-  deb=$(echo "$root"/build/package/orrinvale_*_"$(dpkg --print-architecture)".deb)
+# The package of a Release build: its own (the tests left out), or one the
+# tests have built already, whose program is the same.
+build_package() {  # build_package [BUILD_DIR]
+  local dir=${1:-build/package}
+  if [ "$dir" = build/package ]; then
+    build "$dir" -DCMAKE_BUILD_TYPE=Release -DORRINVALE_TESTS=OFF
+  fi
+  rm -f "$dir"/orrinvale_*.deb
+  (cd "$dir" && cpack > /dev/null)
+  deb=$(echo "$root/$dir"/orrinvale_*_"$(dpkg --print-architecture)".deb)
   echo "$deb"
 }
 
@@ -243,11 +318,15 @@ case "${1:-}" in
   test)
     install_missing "${packages[@]}" "${package_packages[@]}" "${windows_packages[@]}"
     run_tests ;;
+  soak) install_missing "${packages[@]}"; run_soak ;;
+  mutants) shift; install_missing "${packages[@]}"; bash tools/mutants.sh "$@" ;;
   package) install_missing "${example_packages[@]}" "${package_packages[@]}"; build_package ;;
   bench) shift; install_missing "${packages[@]}"; run_benchmarks "$@" ;;
   windows) build_windows ;;
   release)
     install_missing "${packages[@]}" "${package_packages[@]}" "${windows_packages[@]}"
+    run_soak
     make_release ;;
-  *) echo "usage: tools/dev.sh example|test|bench|windows|package|release" >&2; exit 2 ;;
+  *) echo "usage: tools/dev.sh example|test|soak|mutants|bench|windows|package|release" >&2
+     exit 2 ;;
 esac

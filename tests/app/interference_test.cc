@@ -50,11 +50,13 @@ Clock::duration randomMoment(std::mt19937& random, Clock::duration runTime, doub
       runTime * std::uniform_real_distribution<double>(0.0, share)(random));
 }
 
-TEST(Interference, SignalsAtAnyMomentLeaveTheOldOrTheNewFile) {
-  const Reference reference = referenceRun(largeProgram(24000));  // about 50 MB
+// Programs of about 2 KB a procedure: the soak suite runs each case on
+// programs of 50 MB and more, and more often.
+void expectSignalsAtAnyMomentToLeaveTheOldOrTheNewFile(int procedures, int attempts) {
+  const Reference reference = referenceRun(largeProgram(procedures));
   std::mt19937 random(20261207);
   const int signals[] = {SIGHUP, SIGINT, SIGTERM, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGKILL};
-  for (int attempt = 0; attempt < 16; ++attempt) {
+  for (int attempt = 0; attempt < attempts; ++attempt) {
     const int signal = signals[attempt % 8];
     ScratchDir dir;
     writeBytes(dir.file("Velmarin.asm"), reference.original);
@@ -73,14 +75,20 @@ TEST(Interference, SignalsAtAnyMomentLeaveTheOldOrTheNewFile) {
     EXPECT_EQ(listDirectory(dir.path), Names{"Velmarin.asm"}) << "signal " << signal;
   }
 }
+TEST(Interference, SignalsAtAnyMomentLeaveTheOldOrTheNewFile) {
+  expectSignalsAtAnyMomentToLeaveTheOldOrTheNewFile(3000, 16);
+}
+TEST(SoakInterference, SignalsAtAnyMomentLeaveTheOldOrTheNewFile) {
+  expectSignalsAtAnyMomentToLeaveTheOldOrTheNewFile(24000, 48);
+}
 
 // Where no thread can start (here: no processes left for the user), so that
 // the run copies everything on its own, signals still end it cleanly.
-TEST(Interference, SignalsAreHeardWhereNoThreadCanStart) {
+void expectSignalsToBeHeardWhereNoThreadCanStart(int procedures) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to an unprivileged user";
   setenv("ASAN_OPTIONS", "detect_leaks=0", 1);  // the leak checker needs a thread too
   // Large enough that a run lasts well beyond the start of the process.
-  const Reference reference = referenceRun(largeProgram(24000));
+  const Reference reference = referenceRun(largeProgram(procedures));
   const ChildLimits limits{.processes = 1, .user = 65534};
   auto prepare = [&](const ScratchDir& dir) {
     chmod(dir.path.c_str(), 0777);
@@ -116,16 +124,22 @@ TEST(Interference, SignalsAreHeardWhereNoThreadCanStart) {
   // Most signals come during the run (a blocked signal would let every run finish).
   EXPECT_GE(endedBySignal, 3);
 }
+TEST(Interference, SignalsAreHeardWhereNoThreadCanStart) {
+  expectSignalsToBeHeardWhereNoThreadCanStart(6000);
+}
+TEST(SoakInterference, SignalsAreHeardWhereNoThreadCanStart) {
+  expectSignalsToBeHeardWhereNoThreadCanStart(24000);
+}
 
 // Another program puts a new version in place, or appends to the file, at
 // some moment of a run: its content is never lost, and never rewritten with
 // the verdicts of other content.
-TEST(Interference, AnotherProgramsContentIsNeverLost) {
-  const Reference first = referenceRun(largeProgram(8000, 1));
-  const Reference second = referenceRun(largeProgram(8000, 2));
+void expectAnotherProgramsContentNeverToBeLost(int procedures, int attempts) {
+  const Reference first = referenceRun(largeProgram(procedures, 1));
+  const Reference second = referenceRun(largeProgram(procedures, 2));
   const std::string appended = "; appended by another program\r\n";
   std::mt19937 random(11);
-  for (int attempt = 0; attempt < 20; ++attempt) {
+  for (int attempt = 0; attempt < attempts; ++attempt) {
     bool replacing = attempt % 2 == 0;
     ScratchDir dir;
     const std::string path = dir.file("Velmarin.asm");
@@ -161,9 +175,15 @@ TEST(Interference, AnotherProgramsContentIsNeverLost) {
     EXPECT_EQ(listDirectory(dir.path), Names{"Velmarin.asm"}) << attempt;
   }
 }
+TEST(Interference, AnotherProgramsContentIsNeverLost) {
+  expectAnotherProgramsContentNeverToBeLost(3000, 12);
+}
+TEST(SoakInterference, AnotherProgramsContentIsNeverLost) {
+  expectAnotherProgramsContentNeverToBeLost(8000, 40);
+}
 
 TEST(Interference, TwoRunsOnOneFileTakeTurns) {
-  const Reference reference = referenceRun(largeProgram(8000));
+  const Reference reference = referenceRun(largeProgram(4000));
   ScratchDir dir;
   writeBytes(dir.file("Velmarin.asm"), reference.original);
   RunResult results[2];
@@ -171,18 +191,18 @@ TEST(Interference, TwoRunsOnOneFileTakeTurns) {
   results[0] = runTool(dir.path);
   other.join();
   // The run that waited read the first one's output and found nothing more.
-  const std::string found = "Found 8000 procedure macros.";
+  const std::string found = "Found 4000 procedure macros.";
   std::vector<std::string> summaries;
   for (const RunResult& result : results) {
     EXPECT_EQ(result.exitStatus, 0);
-    for (const char* summary : {"Removed 7999 out of 8000 used procedure macros.",
+    for (const char* summary : {"Removed 3999 out of 4000 used procedure macros.",
                                 "Removed 0 out of 1 used procedure macros."})
       if (result.output == consoleBytes(withCredits({found, summary})))
         summaries.push_back(summary);
   }
   std::sort(summaries.begin(), summaries.end());
   EXPECT_EQ(summaries, (Names{"Removed 0 out of 1 used procedure macros.",
-                              "Removed 7999 out of 8000 used procedure macros."}));
+                              "Removed 3999 out of 4000 used procedure macros."}));
   EXPECT_EQ(readBytes(dir.file("Velmarin.asm")), reference.rewritten);
 }
 
@@ -228,7 +248,8 @@ TEST(Interference, LocksOfOtherProgramsAreNeverWaitedFor) {
 // An end signal sent to one helper thread of the run, as some supervisors
 // send it, ends the run as one sent to the process does.
 TEST(Interference, AnEndSignalToAnyThreadEndsTheRun) {
-  const Reference reference = referenceRun(largeProgram(24000));
+  // Large enough (about 10 MB) for the copy's thread to start.
+  const Reference reference = referenceRun(largeProgram(5000));
   int endedBySignal = 0;
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
     ScratchDir dir;

@@ -1,5 +1,5 @@
-// The reference way: a scan and a rewrite line by line through the patterns,
-// and the driver's sequence around them.
+// The reference way: a scan and a rewrite line by line through patterns, a
+// marking by a plain walk, and the driver's sequence around them.
 #include "tests/reference/reference_run.h"
 
 #include <new>
@@ -7,17 +7,23 @@
 #include <vector>
 
 #include "app/driver.h"
-#include "app/language.h"
-#include "app/line_text.h"
-#include "app/marking.h"
-#include "app/rewrite.h"
 #include "runtime/console.h"
 #include "runtime/file_replace.h"
 #include "runtime/pattern.h"
+#include "runtime/text_codec.h"
 #include "runtime/text_file.h"
 #include "tests/reference/text_lines.h"
 
 namespace {
+
+const std::u16string kMainKey = u"1";
+constexpr const char16_t* kLabelLinePattern = u"^ *_Procedure[0-9]+:.*";
+
+std::u16string_view trimAll(std::u16string_view text, char16_t c) {
+  while (!text.empty() && text.front() == c) text.remove_prefix(1);
+  while (!text.empty() && text.back() == c) text.remove_suffix(1);
+  return text;
+}
 
 // raw, whole units of format, without its leading and trailing spaces,
 // compared as encoded units.
@@ -40,21 +46,93 @@ int32_t findAllMatches(Pattern pattern, std::u16string_view line,
   return extractMatches(pattern, line, matches);
 }
 
-// A line as read, or its replacement, and CR LF in format.
-void writeLineTo(OutputFile* output, std::string_view raw, TextFormat format) {
-  output->write(raw);
-  output->write(lineEndBytes(format));
+class LineScan {
+ public:
+  explicit LineScan(ReferenceFindings& found)
+      : found_(found),
+        labelPattern_(createPattern(kLabelLinePattern, kCaseInsensitive)),
+        referencePattern_(createPattern(kReferencePattern, kCaseInsensitive)) {
+    found_.references[kMainKey];
+  }
+
+  // One line, trimmed of spaces: the first rule that fits.
+  void take(std::u16string_view line) {
+    if (line.starts_with(u';')) return;
+    if (line.starts_with(u"macro MP")) {
+      ++found_.macroCount;
+      insideMacro_ = true;
+      return;
+    }
+    if (insideMacro_ && line.starts_with(u'}')) {
+      insideMacro_ = false;
+      current_ = kMainKey;
+      return;
+    }
+    if (insideMacro_) {
+      int32_t count = findAllMatches(labelPattern_, line, &matches_);
+      if (count == kPatternFailed) found_.searchFailed = true;
+      if (count > 0) {
+        // Colons off both ends first, then spaces; a label is no reference.
+        current_ = trimAll(trimAll(matches_[0], u':'), u' ');
+        found_.labels.insert(current_);
+        found_.references[current_];
+        return;
+      }
+    }
+    int32_t count = findAllMatches(referencePattern_, line, &matches_);
+    if (count == kPatternFailed) found_.searchFailed = true;
+    for (int32_t i = 0; i < count; ++i) found_.references[current_].insert(matches_[i]);
+  }
+
+ private:
+  ReferenceFindings& found_;
+  Pattern labelPattern_, referencePattern_;
+  std::vector<std::u16string> matches_ = std::vector<std::u16string>(1);
+  bool insideMacro_ = false;
+  std::u16string current_ = kMainKey;
+};
+
+// Every key the main code reaches, itself included.
+std::set<std::u16string> reachedFromMainCode(const ReferenceFindings& found) {
+  std::set<std::u16string> reached{kMainKey};
+  std::vector<std::u16string> work{kMainKey};
+  while (!work.empty()) {
+    std::u16string key = work.back();
+    work.pop_back();
+    auto context = found.references.find(key);
+    if (context == found.references.end()) continue;
+    for (const std::u16string& label : context->second)
+      if (reached.insert(label).second) work.push_back(label);
+  }
+  return reached;
 }
 
-bool writeByLines(TextFile* source, TextFormat format, ProcedureTable& table, OutputFile* output,
-                  RemovalCounts* counts) {
+// The findings in the tool's table, so that tests read both ways alike.
+void fillTable(const ReferenceFindings& found, const std::set<std::u16string>& reached,
+               ProcedureTable& table) {
+  auto index = [&](const std::u16string& key) {
+    return key == kMainKey ? kMainCode : indexFor(table, key);
+  };
+  for (const std::u16string& label : found.labels) table.entries[index(label)].used = 0;
+  for (const auto& [context, labels] : found.references) {
+    EntryIndex from = index(context);
+    for (const std::u16string& label : labels) {
+      EntryIndex to = index(label);
+      addReference(table.entries[from].refs, to);
+    }
+  }
+  for (const std::u16string& key : reached) table.entries[index(key)].used = 1;
+}
+
+bool writeByLines(TextFile* source, TextFormat format, const std::set<std::u16string>& reached,
+                  OutputFile* output, RemovalCounts* counts) {
   seekFile(source, 0);
   readFormat(source);
   output->write(byteOrderMark(format));
   Pattern invocationPattern = createPattern(kInvocationPattern, kCaseInsensitive);
   std::vector<std::u16string> matches(1);
-  std::u16string text, label;
-  std::string comment;
+  std::u16string text;
+  std::string line;
   while (!atEnd(source, format)) {
     std::string_view raw = readLineBytes(source, format);
     std::string_view trimmed = trimSpaceUnits(format, raw);
@@ -62,23 +140,21 @@ bool writeByLines(TextFile* source, TextFormat format, ProcedureTable& table, Ou
     decodeText(format, trimmed, &text);
     int32_t found = findAllMatches(invocationPattern, text, &matches);
     if (found == kPatternFailed) return false;  // the line's fate is unknown
-    if (found < 1) {
-      writeLineTo(output, raw, format);
-      continue;
+    line.assign(raw);
+    if (found > 0) {
+      ++counts->invocations;
+      // The digits as written, leading zeros kept: MP012 names _Procedure012.
+      if (!reached.contains(u"_Procedure" + matches[0].substr(2))) {
+        ++counts->removed;
+        // The trimmed line's own units, whatever they are, inside the comment.
+        line.clear();
+        encodeText(format, u"; ", &line);
+        line.append(trimmed);
+        encodeText(format, u"; AUTOMATICALLY REMOVED", &line);
+      }
     }
-    ++counts->invocations;
-    // The digits as written, leading zeros kept: MP012 names _Procedure012.
-    label.assign(u"_Procedure");
-    label.append(std::u16string_view(matches[0]).substr(2));
-    if (entryFor(table, label).used != 0) {
-      writeLineTo(output, raw, format);
-      continue;
-    }
-    ++counts->removed;
-    // The trimmed line's own units, whatever they are, inside the comment.
-    comment.clear();
-    appendRemovedLine(format, trimmed, &comment);
-    writeLineTo(output, comment, format);
+    output->write(line);
+    output->write(lineEndBytes(format));
   }
   // A partial unit at the very end is no line: it stays the last bytes.
   char tail[4];
@@ -88,64 +164,38 @@ bool writeByLines(TextFile* source, TextFormat format, ProcedureTable& table, Ou
 
 void runByLines(std::u16string_view fileName, TextFile* source, TextFormat format,
                 ProcedureTable& table) {
-  int64_t macroCount = 0;
+  ReferenceFindings found;
+  std::set<std::u16string> reached;
   bool complete = false;
   try {
-    ScanState state(table);
-    scanByLines(source, format, state);
-    finishScan(state);
-    macroCount = state.macroCount;
-    complete = !source->readFailed && !state.searchFailed;
-    if (complete) markFromMainCode(table);
+    found = scanByLines(source, format);
+    complete = !source->readFailed && !found.searchFailed;
+    if (complete) reached = reachedFromMainCode(found);
+    fillTable(found, reached, table);
   } catch (const std::bad_alloc&) {
     complete = false;
   }
-  if (!reportScan(fileName, complete, macroCount)) return;
+  if (!reportScan(fileName, complete, found.macroCount)) return;
   Replacement replacement(fileName, source);
   ReplaceStart start = replacement.begin();
   finishRewrite(fileName, source, start, replacement,
                 [&](OutputFile* output, RemovalCounts* counts) {
-                  return writeByLines(source, format, table, output, counts);
+                  return writeByLines(source, format, reached, output, counts);
                 });
 }
 
 }  // namespace
 
-ReferenceScan::ReferenceScan(ScanState& state)
-    : state(state),
-      labelPattern(createPattern(language::kLabelPattern, kCaseInsensitive)),
-      referencePattern(createPattern(kReferencePattern, kCaseInsensitive)) {}
-
-void ReferenceScan::scanLine(std::u16string_view line) {
-  std::vector<std::u16string> matches(1);
-  if (!line.empty() && line[0] == u';') return;
-  if (line.starts_with(u"macro MP")) return startMacro(state);
-  if (state.insideMacro && !line.empty() && line[0] == u'}') return endMacro(state);
-  if (state.insideMacro) {
-    int32_t found = findAllMatches(labelPattern, line, &matches);
-    if (found == kPatternFailed) {
-      state.searchFailed = true;
-      return;
-    }
-    for (int32_t i = 0; i < found; ++i)
-      enterLabel(state, indexFor(state.table, labelKey(matches[i])));
-    // A label line is not searched for references: a label never counts as a
-    // reference to itself.
-    if (found > 0) return;
-  }
-  int32_t found = findAllMatches(referencePattern, line, &matches);
-  if (found == kPatternFailed) state.searchFailed = true;
-  for (int32_t i = 0; i < found; ++i) creditReference(state, indexFor(state.table, matches[i]));
-}
-
-void scanByLines(TextFile* file, TextFormat format, ScanState& state) {
-  ReferenceScan scan(state);
+ReferenceFindings scanByLines(TextFile* file, TextFormat format) {
+  ReferenceFindings found;
+  LineScan scan(found);
   std::u16string line;
   while (!atEnd(file, format)) {
     line.clear();
     decodeText(format, readLineBytes(file, format), &line);
-    scan.scanLine(trimChar(line));
+    scan.take(trimAll(line, u' '));
   }
+  return found;
 }
 
 void runOnFile(std::u16string_view fileName, ProcedureTable& table, RunWay way) {
