@@ -176,7 +176,7 @@ void expectAnotherProgramsContentNeverToBeLost(int procedures, int attempts) {
   }
 }
 TEST(Interference, AnotherProgramsContentIsNeverLost) {
-  expectAnotherProgramsContentNeverToBeLost(3000, 12);
+  expectAnotherProgramsContentNeverToBeLost(3000, 8);
 }
 TEST(SoakInterference, AnotherProgramsContentIsNeverLost) {
   expectAnotherProgramsContentNeverToBeLost(8000, 40);

@@ -223,7 +223,7 @@ TEST_P(RewriteTest, AFailedWriteAnywhereKeepsTheFileAndSaysSo) {
   // at the end, and so do the sync and the rename.
   std::string original = kProgram;
   int copies = 0;
-  for (; original.size() < (size_t{2} << 20); ++copies)
+  for (; original.size() < (size_t{5} << 18); ++copies)
     original += "MP12\r\nMP7\r\n ; filler line\r\n";
   const std::string failed = consoleBytes({"File '" + path() + "' could not be written."});
   for (int failing = 1;; ++failing) {
