@@ -52,50 +52,6 @@ const std::string kProgram =
     "macro MP7{\r\n_Procedure7:\r\n call _Procedure9\r\n}\r\n"
     "call _Procedure7\r\n";
 
-TEST_P(RewriteTest, InvocationLinesOfUnusedProceduresBecomeComments) {
-  EXPECT_EQ(run(kProgram + "MP12\r\n"
-                           "  MP12  \r\n"
-                           "MP12 ; comment\r\n"
-                           "mp012\r\n"
-                           "\tMP12\r\n"
-                           "MPX\r\n"
-                           "MP\r\n"
-                           "  MP7  \r\n"
-                           "mp7:x\r\n"
-                           "MP9\r\n"   // defined nowhere, reached through _Procedure7
-                           "MP10\r\n"  // defined nowhere, reached by nobody
-                           "   \r\n"
-                           "MP12\t\r\n"  // a tab is no space: it stays
-                           "  MP12 \t \r\n"),
-            summary(7, 10));
-  EXPECT_EQ(readBytes(path()), kProgram +
-                                   "; MP12; AUTOMATICALLY REMOVED\r\n"
-                                   "; MP12; AUTOMATICALLY REMOVED\r\n"
-                                   "; MP12 ; comment; AUTOMATICALLY REMOVED\r\n"
-                                   "; mp012; AUTOMATICALLY REMOVED\r\n"
-                                   "\tMP12\r\n"
-                                   "MPX\r\n"
-                                   "MP\r\n"
-                                   "  MP7  \r\n"
-                                   "mp7:x\r\n"
-                                   "MP9\r\n"
-                                   "; MP10; AUTOMATICALLY REMOVED\r\n"
-                                   "   \r\n"
-                                   "; MP12\t; AUTOMATICALLY REMOVED\r\n"
-                                   "; MP12 \t; AUTOMATICALLY REMOVED\r\n");
-  // Its own output is stable: replaced lines are comments now.
-  std::string once = readBytes(path());
-  EXPECT_EQ(printedByRewrite(), summary(0, 3));
-  EXPECT_EQ(readBytes(path()), once);
-}
-
-TEST_P(RewriteTest, KeysCompareExactly) {
-  run("macro MP3{\n_PROCEDURE3:\n}\ncall _PROCEDURE3\nMP3\n");
-  EXPECT_EQ(readBytes(path()),
-            "macro MP3{\r\n_PROCEDURE3:\r\n}\r\ncall _PROCEDURE3\r\n"
-            "; MP3; AUTOMATICALLY REMOVED\r\n");
-}
-
 TEST_P(RewriteTest, EveryFormatComesBackInItsOwnEncoding) {
   const std::u16string text =
       u"; caf\u00E9 \U0001F600\nmacro MP1{\n_Procedure1:\n}\rMP1\r\nMP2 \u00E9\n";

@@ -257,6 +257,12 @@ TEST_P(Rules, Invocation) {
       {"xMP2", "xMP2"},
       {"macro MP2", "macro MP2"},
       {"M P2", "M P2"},
+      {"MP2 ; comment", "; MP2 ; comment; AUTOMATICALLY REMOVED"},
+      {"  MP2 \t ", "; MP2 \t; AUTOMATICALLY REMOVED"},
+      {"mp1:x", "mp1:x"},
+      {"   ", "   "},
+      // A comment made before is no invocation line.
+      {"; MP2; AUTOMATICALLY REMOVED", "; MP2; AUTOMATICALLY REMOVED"},
   };
   for (const Row& row : rows)
     EXPECT_EQ(rewritten(program + row.line + "\n"), written + row.expected + "\r\n")
@@ -277,6 +283,12 @@ TEST_P(Rules, ReachedThroughBlocks) {
       // References before a block's label are the main code's.
       {"macro MP2{\ncall _Procedure4\n_Procedure2:\n}\n",
        "; MP2; AUTOMATICALLY REMOVED\r\n; MP3; AUTOMATICALLY REMOVED\r\nMP4\r\n"},
+      // A label that no block defines is live when reached.
+      {"call _Procedure2\nmacro MP2{\n_Procedure2:\ncall _Procedure4\n}\n",
+       "MP2\r\n; MP3; AUTOMATICALLY REMOVED\r\nMP4\r\n"},
+      {"macro MP2{\n_PROCEDURE2:\n}\ncall _PROCEDURE2\n",
+       "; MP2; AUTOMATICALLY REMOVED\r\n; MP3; AUTOMATICALLY REMOVED\r\n; MP4; AUTOMATICALLY "
+       "REMOVED\r\n"},
       // Case and leading zeros make other keys.
       {"call _PROCEDURE2, _Procedure03\nmacro MP2{\n_Procedure2:\n}\n",
        "; MP2; AUTOMATICALLY REMOVED\r\n; MP3; AUTOMATICALLY REMOVED\r\n; MP4; AUTOMATICALLY "

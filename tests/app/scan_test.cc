@@ -63,68 +63,6 @@ TEST_P(ScanTest, EmptyFileLeavesOnlyTheMarkedMainCode) {
   EXPECT_TRUE(refs(u"").empty());
 }
 
-TEST_P(ScanTest, CreditsReferencesToTheBlockWhoseLabelCameLast) {
-  EXPECT_EQ(scan("call _Procedure1\r\n"
-                 "macro MP1{\r\n"
-                 "_Procedure1:\r\n"
-                 " call _Procedure2, _Procedure3 ; and _Procedure2 again\r\n"
-                 "}\r\n"
-                 "macro MP2{\r\n"
-                 "_Procedure2:\r\n"
-                 "}\r\n"
-                 "dq x_Procedure4y\r\n"),
-            consoleBytes({"Found 2 procedure macros."}));
-  EXPECT_EQ(refs(u""), (Keys{u"_Procedure1", u"_Procedure4"}));
-  EXPECT_EQ(refs(u"_Procedure1"), (Keys{u"_Procedure2", u"_Procedure3"}));
-  EXPECT_TRUE(refs(u"_Procedure2").empty());
-  // Referenced but defined nowhere: still marked when reached.
-  EXPECT_EQ(used(u"_Procedure3"), 1);
-  EXPECT_EQ(used(u"_Procedure4"), 1);
-}
-
-TEST_P(ScanTest, OnlySpacesAreTrimmed) {
-  scan(
-      "\tmacro MP3{\n"
-      "_Procedure9:\n"  // outside a block: a reference
-      "  macro MP1{\n"
-      "\t_Procedure3:\n"   // not a label line: a reference
-      "\t; _Procedure5\n"  // not a comment: a reference
-      "\t}\n"              // not a macro end
-      "  ; _Procedure6\n"  // a comment
-      "   }   \n"
-      "_Procedure7\n");
-  EXPECT_EQ(refs(u""), (Keys{u"_Procedure9", u"_Procedure3", u"_Procedure5", u"_Procedure7"}));
-  EXPECT_FALSE(has(u"_Procedure6"));
-}
-
-TEST_P(ScanTest, CaseMattersForMacroStartsAndKeys) {
-  EXPECT_EQ(scan("macro mp3{\n"
-                 "_PROCEDURE3: is a reference here\n"
-                 "macro MP4{\n"
-                 "_procedure4:\n"
-                 "call _Procedure3\n"
-                 "}\n"),
-            consoleBytes({"Found 1 procedure macros."}));
-  EXPECT_EQ(refs(u""), Keys{u"_PROCEDURE3"});
-  EXPECT_EQ(refs(u"_procedure4"), Keys{u"_Procedure3"});
-  EXPECT_EQ(used(u"_procedure4"), 0);
-}
-
-TEST_P(ScanTest, LabelKeysDropColonsAndSpacesAtTheEndsOnly) {
-  scan(
-      "macro MP1{\n_Procedure12::\n call _Procedure1\n}\n"
-      "macro MP2{\n_Procedure13: ; entry\n call _Procedure1\n}\n"
-      "macro MP3{\n  _Procedure14 :\n call _Procedure1\n}\n"
-      "macro MP4{\n_Procedure15:\t \n call _Procedure1\n}\n");
-  EXPECT_EQ(refs(u"_Procedure12"), Keys{u"_Procedure1"});
-  EXPECT_EQ(refs(u"_Procedure13: ; entry"), Keys{u"_Procedure1"});
-  // A tab is no space: it stays in the key.
-  EXPECT_EQ(refs(u"_Procedure15:\t"), Keys{u"_Procedure1"});
-  // "_Procedure14 :" is no label line: the block has no label, so its lines
-  // count as main code.
-  EXPECT_EQ(refs(u""), (Keys{u"_Procedure14", u"_Procedure1"}));
-}
-
 TEST_P(ScanTest, NestedAndUnclosedBlocks) {
   EXPECT_EQ(scan("macro MP1{\n"
                  "call _Procedure8\n"  // before the label: still the main code

@@ -23,6 +23,20 @@
 
 namespace {
 
+// Read-only means no write bit at all: a file that only its group or others
+// may write is written by whoever the system lets write it (here root).
+TEST(Replacement, AWriteBitForGroupOrOthersIsNoReadOnlyFile) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs a user whom the group or other bits let write";
+  for (mode_t mode : {0460, 0406, 0020}) {
+    ScratchDir dir;
+    writeBytes(dir.file("f"), "old");
+    chmod(dir.file("f").c_str(), mode);
+    ReplaceStart start;
+    EXPECT_TRUE(replaceWith(dir.file("f"), "new", &start)) << std::oct << mode;
+    EXPECT_EQ(readBytes(dir.file("f")), "new") << std::oct << mode;
+  }
+}
+
 // Replaces path with text in a child that runs as user with the given
 // groups (the first is its own). Returns whether the replacement landed.
 bool replaceAsUser(const std::string& path, const std::string& text, uid_t user,
