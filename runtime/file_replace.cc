@@ -58,7 +58,10 @@ void watchEndSignalsOnce() {
 std::string temporaryPrefix(const std::string& name) {
   // Short enough that prefix and suffix stay a valid file name.
   constexpr size_t kLongestKept = 200;
-  return "." + name.substr(0, kLongestKept) + ".orrinvale-tmp-";
+  // Appended piece by piece: GCC 12 warns falsely of an overlap in "." + name.
+  std::string prefix(".");
+  prefix.append(name, 0, kLongestKept);
+  return prefix + ".orrinvale-tmp-";
 }
 
 ReplaceStart Replacement::begin() {

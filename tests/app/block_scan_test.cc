@@ -297,17 +297,19 @@ class BlockScanTest : public testing::Test {
         u"macro MP4{\r\n_Procedure4" + colons + u"  \r\n call _Procedure5\r\n}" + longSpaces +
         u"\r\nmacro MP6{ " + longSpaces + u"\n  _procedure6" + colons +
         u" :\r\ncall _Procedure7\n}\r\n" +
+        // No label line, though it starts like one: a reference.
+        u"macro MP12{\r\n_Procedure12" + longSpaces + u"x\r\n}\r\n" +
         // Invocations after long spaces, with long spaces inside and after.
         longSpaces + u"MP8 ; after spaces\r\n mp9" + longSpaces + u"x" + longSpaces + u"\r\n" +
         u"call _Procedure4, "
-        u"_procedure6\r\nMP2\r\nMP3\r\nMP4\r\nMP5\r\nMP6\r\nMP7\r\nMP10\r\nMP11\r\n" +
+        u"_procedure6\r\nMP2\r\nMP3\r\nMP4\r\nMP5\r\nMP6\r\nMP7\r\nMP10\r\nMP11\r\nMP12\r\n" +
         invocations + u"dd _Procedure10, " + references;  // the last line has no end
     for (TextFormat format : {TextFormat::Ansi, TextFormat::Utf16Le, TextFormat::Utf32Be}) {
       std::string bytes(byteOrderMark(format));
       encodeText(format, text, &bytes);
       std::string result = agree(bytes);
       std::string counts =
-          "Removed 7 out of " + std::to_string(10 + named) + " used procedure macros.";
+          "Removed 7 out of " + std::to_string(11 + named) + " used procedure macros.";
       EXPECT_NE(result.find(consoleBytes({counts})), std::string::npos);
     }
   }

@@ -81,7 +81,8 @@ TEST_F(PatternTest, FreedPatternsActAsNoPattern) {
 // repetition) says so: taken for "no match", it would hide a reference.
 TEST_F(PatternTest, ASearchTheEngineCannotFinishIsAFailureNotANoMatch) {
   Pattern nested = createPattern(u"_Procedure[0-9]+|(a+)+!", kCaseInsensitive);
-  const std::u16string endless = u"_Procedure1 " + std::u16string(40, u'a');
+  std::u16string endless = u"_Procedure1 ";
+  endless.append(40, u'a');
   EXPECT_EQ(patternMatches(nested, endless.substr(12)), kPatternFailed);
   Strings matches(1);
   EXPECT_EQ(extractMatches(nested, endless, &matches), kPatternFailed);
