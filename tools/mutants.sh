@@ -4,7 +4,7 @@
 # the first failure. A fault that some test fails on is killed; one that all
 # pass survives, and is named. Takes long: run it before a change to the
 # tests or to code the list covers is submitted, not on every build.
-#   tools/mutants.sh [PATTERN]   only the faults whose line holds PATTERN
+#   tools/mutants.sh [REGEX]   only the faults whose line matches REGEX (extended)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -27,7 +27,7 @@ killed=0 counted=0 unseen=0 broken=0
 survivors=()
 while IFS= read -r line; do
   [[ -z "$line" || "$line" == \#* ]] && continue
-  [[ -n "$only" && "$line" != *"$only"* ]] && continue
+  [[ -n "$only" && ! "$line" =~ $only ]] && continue
   IFS=$'\x1f' read -r file from to why <<< "${line// @@ /$'\x1f'}"
   target=$scratch/src/$file
   cp "$target" "$scratch/original"

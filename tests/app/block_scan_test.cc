@@ -327,7 +327,8 @@ class BlockScanTest : public testing::Test {
 
     std::string tail;
     while (tail.size() < deadBytes) tail += " x  _Procedure1 ";
-    writeBytes(dir.file("Velmarin.asm"), "call _Procedure1\r\n  MP2" + tail + "   \nMP1");
+    // Its line ends in a CR alone: the next line's first unit is no LF.
+    writeBytes(dir.file("Velmarin.asm"), "call _Procedure1\r\n  MP2" + tail + "   \rMP1");
     ProcedureTable table2;
     std::string console =
         captureOutput([&] { runOnFile(utf16(dir.file("Velmarin.asm")), table2, RunWay::Tool); });
