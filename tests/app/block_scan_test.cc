@@ -421,6 +421,8 @@ TEST_F(BlockScanTest, ASecondHalfLooksBackForTheBlockItStartsIn) {
       u"}\r\ncall _Procedure1\r\n",
       u"_Procedure4:\r\n call _Procedure5\r\n}\r\ncall _Procedure4\r\n",
       u"_Procedure4 dq 0\r\n}\r\n",
+      // A label line only inside a block: outside, both are the main code's.
+      u"_Procedure4:\r\n call _Procedure5\r\n}\r\n",
   };
   for (TextFormat format : {TextFormat::Ansi, TextFormat::Utf16Be, TextFormat::Utf32Le}) {
     const size_t step = 4096 / unitSize(format);

@@ -105,7 +105,8 @@ TEST(ScanRules, ALabelLineThePatternCannotJudgeMakesTheScanIncomplete) {
   initPatterns();
   ScratchDir dir;
   for (bool endless : {false, true}) {
-    std::string label = endless ? "_Procedure3: " + std::string(40, 'a') : "_Procedure3: x";
+    std::string label = "_Procedure3: ";
+    label.append(endless ? std::string(40, 'a') : "x");
     writeBytes(dir.file("f.asm"), "macro MP3{\n" + label + "\ncall _Procedure3\n}\n");
     ProcedureTable table;
     ScanState state(table);
