@@ -1,28 +1,53 @@
-// The scan: reads the file in large blocks and applies the scan's rules
-// to the raw units where they are, converting nothing and calling the
-// pattern engine only for the rare label line that is more than a label.
-// Along the way it records the edits that the rewrite will need, so that the
-// rewrite can copy everything else without looking at it.
+// A stretch of the file scanned: read in blocks (block_reader.h), each
+// block's lines walked through the rules (block_lines.h), recording in the
+// edit list every invocation line, where line ends need mending and where
+// the stretch ends. The scan calls the pattern engine only for the rare
+// label line that is more than a label, and converts nothing else.
 #ifndef ORRINVALE_APP_BLOCK_SCAN_H_
 #define ORRINVALE_APP_BLOCK_SCAN_H_
 
-#include <functional>
-
+#include "app/block_lines.h"
+#include "app/block_reader.h"
 #include "app/edit_list.h"
 #include "app/scan_rules.h"
 #include "runtime/text_file.h"
 
-// Told after every block how far the file is known to change in nothing but
-// its line ends: up to the first invocation line, or up to the last line
-// read if there is none yet.
-using CopyableObserver = std::function<void(int64_t end)>;
+template <int kSize, bool kBigEndian>
+class BlockScan {
+ public:
+  // Scans file from start, a line's start, to its end or limit's.
+  BlockScan(TextFile* file, TextFormat format, ScanState& state, EditList* edits, int64_t start,
+            ReadBy by, ReadLimit* limit)
+      : edits_(edits), reader_(file, start, by, limit), lines_(format, state, edits) {}
 
-// Applies the rules to every line of file from its current position (just
-// past the byte-order mark) to its end, and records in *edits every
-// invocation line, where line ends need mending and where the file ends.
-// Throws std::bad_alloc when memory runs out; a read failure is left in
-// file->readFailed.
-void scanFile(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
-              const CopyableObserver& copyable = {});
+  // Reads and takes one more block. False once the stretch is done; its
+  // edits then say where its units end.
+  bool step() {
+    const bool more = reader_.readMore();
+    const size_t units = reader_.held() / kSize;
+    const size_t taken =
+        lines_.take(reader_.bytes(), units, reader_.heldStart(), !more, reader_.full());
+    if (!more) {
+      edits_->unitsEnd = reader_.heldStart() + static_cast<int64_t>(units * kSize);
+      edits_->scannedEnd = reader_.readEnd();
+      return false;
+    }
+    knownUpTo_ = lines_.knownUpTo(reader_.heldStart(), taken);
+    reader_.drop(taken * kSize);
+    return true;
+  }
+
+  // Up to where the rules have seen the file, and where the next read starts.
+  int64_t knownUpTo() const { return knownUpTo_; }
+  int64_t readEnd() const { return reader_.readEnd(); }
+  // Whether a read at an offset failed (a read by position marks the file).
+  bool readFailed() const { return reader_.failed(); }
+
+ private:
+  EditList* edits_;
+  BlockReader reader_;
+  BlockLines<kSize, kBigEndian> lines_;
+  int64_t knownUpTo_ = 0;
+};
 
 #endif  // ORRINVALE_APP_BLOCK_SCAN_H_

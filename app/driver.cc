@@ -3,15 +3,17 @@
 // scan and the rewrite do.
 #include "app/driver.h"
 
+#include <cstdlib>
 #include <new>
 #include <optional>
 #include <string>
 
 #include "app/background_copy.h"
-#include "app/block_scan.h"
+#include "app/kernel_choice.h"
 #include "app/line_end_mending.h"
 #include "app/line_text.h"
 #include "app/marking.h"
+#include "app/split_scan.h"
 #include "runtime/console.h"
 #include "runtime/file_replace.h"
 #include "runtime/pattern.h"
@@ -19,6 +21,8 @@
 #include "runtime/text_file.h"
 
 namespace {
+
+std::u16string asciiText(std::string_view text) { return std::u16string(text.begin(), text.end()); }
 
 void printCredits() {
   // The library the program was built with: PCRE or PCRE2.
@@ -42,25 +46,24 @@ void scanAndRewrite(std::u16string_view fileName, TextFile* source, TextFormat f
   EditList edits;
   LiveFlags live;
   int64_t macroCount = 0, copied = 0;
-  bool complete = false;
+  ScanOutcome outcome = ScanOutcome::Unreadable;
   try {
     std::optional<BackgroundCopy> copy;
     if (start == ReplaceStart::Ready && worthCopyingInBackground(source->stampAtOpen.size))
       copy.emplace(source, replacement.output(), unitSize(format), lineEndMenderFor(format));
     ScanState scan(table);
-    scanFile(source, format, scan, &edits, [&](int64_t copyable) {
-      if (copy) copy->allowUpTo(copyable, edits.mendRegions());
-    });
+    scanFile(source, format, scan, &edits, copy ? &*copy : nullptr);
     finishScan(scan);
     macroCount = scan.macroCount;
     // The marking needs no file: the copy goes on meanwhile.
-    complete = !source->readFailed && !scan.searchFailed;
+    const bool complete = !source->readFailed && !scan.searchFailed;
     if (complete) live = markFromMainCode(table);
     if (copy) copied = copy->finish();
+    if (complete) outcome = ScanOutcome::Complete;
   } catch (const std::bad_alloc&) {
-    complete = false;
+    outcome = ScanOutcome::OutOfMemory;
   }
-  if (!reportScan(fileName, complete, macroCount)) return;  // the replacement is abandoned
+  if (!reportScan(fileName, outcome, macroCount)) return;  // the replacement is abandoned
   finishRewrite(
       fileName, source, start, replacement, [&](OutputFile* output, RemovalCounts* counts) {
         return copied >= 0 && rewriteWithEdits(source, format, edits, live, copied, output, counts);
@@ -87,10 +90,21 @@ TextFile* openForRun(std::u16string_view fileName, ProcedureTable& table) {
   return source;
 }
 
-bool reportScan(std::u16string_view fileName, bool complete, int64_t macroCount) {
-  if (!complete) printLine(u"File '" + std::u16string(fileName) + u"' could not be read.");
-  else printLine(u"Found " + decimal(macroCount) + u" procedure macros.");
-  return complete;
+bool reportScan(std::u16string_view fileName, ScanOutcome outcome, int64_t macroCount) {
+  switch (outcome) {
+    case ScanOutcome::Complete:
+      printLine(u"Found " + decimal(macroCount) + u" procedure macros.");
+      return true;
+    case ScanOutcome::Unreadable:
+      printLine(u"File '" + std::u16string(fileName) + u"' could not be read.");
+      return false;
+    case ScanOutcome::OutOfMemory: printLine(outOfMemoryMessage(fileName)); return false;
+  }
+  return false;
+}
+
+std::u16string outOfMemoryMessage(std::u16string_view fileName) {
+  return u"Not enough memory to process file '" + std::u16string(fileName) + u"'.";
 }
 
 void finishRewrite(std::u16string_view fileName, TextFile* source, ReplaceStart start,
@@ -103,7 +117,10 @@ void finishRewrite(std::u16string_view fileName, TextFile* source, ReplaceStart 
     try {
       complete = write(replacement.output(), &counts);
     } catch (const std::bad_alloc&) {
-      complete = false;  // out of memory: the new content is incomplete
+      // The new content is incomplete: the file stays as it was.
+      replacement.abandon();
+      printLine(outOfMemoryMessage(fileName));
+      return;
     }
     // A read that failed part way ended the file early; committing would cut it.
     if (complete && !source->readFailed) written = replacement.commit();
@@ -125,10 +142,30 @@ void runOnFile(std::u16string_view fileName, ProcedureTable& table) {
   closeFile(source);
 }
 
+bool useChosenKernel() {
+  const char* named = std::getenv(kKernelVariable);
+  std::optional<Kernel> kernel = chooseKernel(named);
+  if (!kernel) {
+    std::string runnable = runnableKernels();
+    printLine(u"Kernel '" + std::u16string(named, named + std::char_traits<char>::length(named)) +
+              u"' named by " + asciiText(kKernelVariable) +
+              u" cannot run here; kernels that can: " + asciiText(runnable) + u".");
+    return false;
+  }
+  useKernel(*kernel);
+  if (named && named == kAutomaticKernel)
+    printLine(u"Kernel: " + asciiText(kernelName(*kernel)) + u".");
+  return true;
+}
+
 int runOrrinvale() {
   initPatterns();
   if (openConsole()) {
     printCredits();
+    if (!useChosenKernel()) {
+      runEndRoutine();
+      return 0;
+    }
     // Left to the end of the process: freeing a few hundred thousand small
     // reference sets one by one takes longer than marking them did.
     static ProcedureTable* table = new ProcedureTable;

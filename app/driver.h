@@ -22,9 +22,22 @@ void runEndRoutine();
 // it cannot be opened.
 TextFile* openForRun(std::u16string_view fileName, ProcedureTable& table);
 
+// How a scan ended: with the whole table; with a table that may lack
+// references (a read failed, a line could not be judged); or short of
+// memory.
+enum class ScanOutcome { Complete, Unreadable, OutOfMemory };
+
 // The scan's console line. An incomplete table would call live procedures
-// dead: then it says the file could not be read, and returns false.
-bool reportScan(std::u16string_view fileName, bool complete, int64_t macroCount);
+// dead: then it says why the file is left alone, and returns false.
+bool reportScan(std::u16string_view fileName, ScanOutcome outcome, int64_t macroCount);
+
+// The line for a run that ran out of memory: the file is left as it was.
+std::u16string outOfMemoryMessage(std::u16string_view fileName);
+
+// Sets the classification kernel of the run, before the file is opened:
+// false, with one console line that names the kernels that can run, where
+// ORRINVALE_KERNEL names one that cannot.
+bool useChosenKernel();
 
 // Writes the new content into the output of replacement (begun, start being
 // what begin returned) and counts the invocations; false when it could not
@@ -32,8 +45,9 @@ bool reportScan(std::u16string_view fileName, bool complete, int64_t macroCount)
 using ContentWriter = std::function<bool(OutputFile* output, RemovalCounts* counts)>;
 
 // Completes the rewrite of source, open under fileName: write writes the new
-// content, which then takes the file's place. Prints the summary line or the
-// could-not-be-written line; a read-only file is left alone in silence.
+// content, which then takes the file's place. Prints the summary line, the
+// could-not-be-written line or, where memory ran out, the out-of-memory
+// line; a read-only file is left alone in silence.
 void finishRewrite(std::u16string_view fileName, TextFile* source, ReplaceStart start,
                    Replacement& replacement, const ContentWriter& write);
 

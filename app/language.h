@@ -66,70 +66,125 @@ inline constexpr bool endsLine(uint32_t unit) {
 // A digit run from unit from: where it ends, and its value, which counts
 // only for short runs (a key of up to 19 digits is held as a number).
 struct Digits {
-  size_t end;
+  size_t start, end;
   uint64_t value;
+  size_t count() const { return end - start; }
 };
 template <typename At>
 Digits digitsFrom(const At& at, size_t from, size_t count) {
-  Digits digits{from, 0};
+  Digits digits{from, from, 0};
   for (uint32_t digit; digits.end < count && (digit = at(digits.end) - '0') <= 9; ++digits.end)
     digits.value = digits.value * 10 + digit;
   return digits;
 }
 
-// Whether units [from, from + word.size()) spell word exactly, or in any
-// case (word in lower case).
+// How a unit is compared with a letter of a word: exactly, or in any case.
+inline constexpr auto kExactly = [](uint32_t unit, char letter) {
+  return unit == static_cast<unsigned char>(letter);
+};
+inline constexpr auto kInAnyCase = [](uint32_t unit, char letter) {
+  return lowerAscii(unit) == lowerAscii(static_cast<unsigned char>(letter));
+};
+
+// How many of word's letters, from its first, units [from, count) spell.
+template <typename At, typename Same>
+size_t lettersSpelled(const At& at, size_t from, size_t count, std::string_view word,
+                      const Same& same) {
+  size_t n = 0;
+  while (n < word.size() && from + n < count && same(at(from + n), word[n])) ++n;
+  return n;
+}
+// Whether units [from, from + word.size()) spell word.
+template <typename At, typename Same>
+bool spells(const At& at, size_t from, size_t count, std::string_view word, const Same& same) {
+  return lettersSpelled(at, from, count, word, same) == word.size();
+}
+
+// Where units [from, count) hold the first that is not a space, or count;
+// and the end of the units before trailing spaces (U+0020 only: tabs and
+// everything else count as text).
 template <typename At>
-bool spellsExactly(const At& at, size_t from, size_t count, std::string_view word) {
-  if (count - from < word.size()) return false;
-  for (size_t i = 0; i < word.size(); ++i)
-    if (at(from + i) != static_cast<unsigned char>(word[i])) return false;
-  return true;
+size_t skipSpaces(const At& at, size_t from, size_t count) {
+  while (from < count && at(from) == kSpace) ++from;
+  return from;
 }
 template <typename At>
-bool spellsInAnyCase(const At& at, size_t from, size_t count, std::string_view word) {
-  if (count - from < word.size()) return false;
-  for (size_t i = 0; i < word.size(); ++i)
-    if (lowerAscii(at(from + i)) != lowerAscii(static_cast<unsigned char>(word[i]))) return false;
-  return true;
+size_t trimmedEnd(const At& at, size_t from, size_t count) {
+  while (count > from && at(count - 1) == kSpace) --count;
+  return count;
 }
 
 // A reference, and the start of a label line: kKeyPrefix in any case and a
-// digit, from unit from.
+// digit, from unit from; its digits, from just past the prefix.
 template <typename At>
 bool isReferenceAt(const At& at, size_t from, size_t count) {
   return count - from > kKeyPrefix.size() && isDigit(at(from + kKeyPrefix.size())) &&
-         spellsInAnyCase(at, from, count, kKeyPrefix);
+         spells(at, from, count, kKeyPrefix, kInAnyCase);
+}
+template <typename At>
+Digits referenceDigits(const At& at, size_t from, size_t count) {
+  return digitsFrom(at, from + kKeyPrefix.size(), count);
 }
 // Whether a reference from unit from, a '_', may go on past unit count - 1.
 template <typename At>
 bool referenceGoesOn(const At& at, size_t from, size_t count) {
-  for (size_t i = 1; i < kKeyPrefix.size(); ++i) {
-    if (from + i == count) return true;
-    if (lowerAscii(at(from + i)) != lowerAscii(static_cast<unsigned char>(kKeyPrefix[i])))
-      return false;
-  }
-  return digitsFrom(at, from + kKeyPrefix.size(), count).end == count;
+  size_t spelled = lettersSpelled(at, from, count, kKeyPrefix, kInAnyCase);
+  if (spelled < kKeyPrefix.size()) return from + spelled == count;
+  return referenceDigits(at, from, count).end == count;
 }
 
 // The rules by the start of a trimmed line, whose first unit is first.
 template <typename At>
 bool isMacroStart(const At& at, size_t first, size_t count) {
-  return spellsExactly(at, first, count, kMacroStart);
+  return spells(at, first, count, kMacroStart, kExactly);
 }
-// An invocation's digits start two units after its first.
+// An invocation: "MP" in any case and a digit; its digits follow the "MP".
+inline constexpr std::string_view kInvocationStart = "mp";
 template <typename At>
 bool isInvocation(const At& at, size_t first, size_t count) {
-  return count - first >= 3 && lowerAscii(at(first)) == 'm' && lowerAscii(at(first + 1)) == 'p' &&
-         isDigit(at(first + 2));
+  return count - first > kInvocationStart.size() &&
+         spells(at, first, count, kInvocationStart, kInAnyCase) &&
+         isDigit(at(first + kInvocationStart.size()));
 }
-inline constexpr size_t kInvocationDigits = 2;
+template <typename At>
+Digits invocationDigits(const At& at, size_t first, size_t count) {
+  return digitsFrom(at, first + kInvocationStart.size(), count);
+}
 // A label line: a reference at its start and digits ends there with ':'.
 template <typename At>
 bool isLabelLine(const At& at, size_t first, size_t count, Digits* digits) {
   if (!isReferenceAt(at, first, count)) return false;
-  *digits = digitsFrom(at, first + kKeyPrefix.size(), count);
+  *digits = referenceDigits(at, first, count);
   return digits->end < count && at(digits->end) == kLabelEnd;
+}
+
+// Whether the first count units of a line, from its first that is not a
+// space, hold all that the rule of its start needs: an invocation's or a
+// label's digits end within them.
+template <typename At>
+bool startDecidedWithin(const At& at, size_t count) {
+  if (count <= kKeyPrefix.size()) return false;
+  if (isInvocation(at, 0, count)) return invocationDigits(at, 0, count).end < count;
+  if (isReferenceAt(at, 0, count)) return referenceDigits(at, 0, count).end < count;
+  return true;
+}
+
+// What a line does to being inside a block, as a scan that starts part way
+// through a file needs to know of the nearest such line before its start:
+// after a line that starts with "}" a scan is outside a block, whether the
+// line closed one or not; after a macro start, inside. Given the units
+// [from, count) from the line's start, which may end before the line does
+// unless complete: NeedsMore when they do not decide it.
+enum class BlockChange { Closes, Opens, Neither, NeedsMore };
+template <typename At>
+BlockChange blockChangeOf(const At& at, size_t from, size_t count, bool complete) {
+  size_t first = skipSpaces(at, from, count);
+  if (first == count) return complete ? BlockChange::Neither : BlockChange::NeedsMore;
+  if (at(first) == kMacroEnd) return BlockChange::Closes;
+  if (!complete && count - first < kMacroStart.size() &&
+      lettersSpelled(at, first, count, kMacroStart, kExactly) == count - first)
+    return BlockChange::NeedsMore;
+  return isMacroStart(at, first, count) ? BlockChange::Opens : BlockChange::Neither;
 }
 
 // The units that can decide a line's meaning, which the block scan's

@@ -15,6 +15,7 @@
 #include "app/language.h"
 #include "app/raw_units.h"
 #include "app/scan_rules.h"
+#include "runtime/contracts.h"
 #include "runtime/pattern.h"
 #include "runtime/text_codec.h"
 
@@ -38,8 +39,10 @@ class LineRules {
   // the file. A line without a '_' names no label: holdsUnderscore false
   // spares the look for one.
   void takeLine(const unsigned char* line, size_t n, int64_t offset, bool holdsUnderscore = true) {
-    size_t first = 0, count = n / kSize;
-    U::trimSpaces(line, &first, &count);
+    ORRINVALE_EXPECTS(phase_ == Phase::Lines);
+    auto at = unitsOf(line);
+    size_t first = language::skipSpaces(at, 0, n / kSize);
+    size_t count = language::trimmedEnd(at, first, n / kSize);
     if (first == count) return;
     LineStart start = takeStart(line, first, count, offset);
     if (start.kind == Start::Label) return takeLabelLine(line, first, count, start.digits);
@@ -53,30 +56,34 @@ class LineRules {
   // where one may go on); then its end. What the rest needs is known from
   // the head: nothing, its references, or whether a label is followed by
   // nothing but colons.
+  //
+  // Calling order, for each long line: headReady until it says yes, takeHead
+  // once, takeRest for each piece after it, endLongLine; creditPending at any
+  // time. takeLine and takeReferenceAt are for whole lines, between long ones.
   bool headReady(const unsigned char* line, size_t count) const {
-    auto at = unitsOf(line);
-    if (count <= language::kKeyPrefix.size()) return false;
-    size_t digits = language::isInvocation(at, 0, count)    ? language::kInvocationDigits
-                    : language::isReferenceAt(at, 0, count) ? language::kKeyPrefix.size()
-                                                            : 0;
-    return digits == 0 || language::digitsFrom(at, digits, count).end < count;
+    ORRINVALE_EXPECTS(phase_ == Phase::Lines);
+    return language::startDecidedWithin(unitsOf(line), count);
   }
   // Judges the head, count units from the line's first that is not a space,
   // and returns how many of them its start took: the rest begins there.
   size_t takeHead(const unsigned char* line, size_t count, int64_t offset) {
+    ORRINVALE_EXPECTS(phase_ == Phase::Lines && headReady(line, count));
+    phase_ = Phase::Rest;
     LineStart start = takeStart(line, 0, count, offset);
     switch (start.kind) {
       case Start::Label:
         rest_ = Rest::LabelColons;
         labelKey_.clear();
+        labelKey_.reserve(start.digits.end);
         for (size_t i = 0; i < start.digits.end; ++i)
-          labelKey_.push_back(static_cast<char16_t>(unit(line, i)));
+          labelKey_.push_back(static_cast<char>(unit(line, i)));  // a label's units are ASCII
         return start.digits.end;
       case Start::Searched: rest_ = Rest::References; return 0;
       default: rest_ = Rest::Nothing; return count;
     }
   }
   void takeRest(const unsigned char* units, size_t count) {
+    ORRINVALE_EXPECTS(phase_ == Phase::Rest);
     if (rest_ == Rest::References) return takeReferences(units, 0, count);
     // A label line is "_Procedure12:" with colons and spaces after it; the
     // spaces are trimmed, so a colon after one makes it more than a label.
@@ -87,25 +94,23 @@ class LineRules {
     }
   }
   void endLongLine() {
+    ORRINVALE_EXPECTS(phase_ == Phase::Rest);
+    phase_ = Phase::Lines;
     if (rest_ == Rest::LabelColons || rest_ == Rest::LabelSpaces) enterLongLabel(false);
     rest_ = Rest::Nothing;
-  }
-  bool referenceGoesOn(const unsigned char* units, size_t at, size_t count) const {
-    return language::referenceGoesOn(unitsOf(units), at, count);
   }
 
   // A reference if one starts at units[at]; units[count] is beyond the line,
   // and no line end can be part of a match.
   void takeReferenceAt(const unsigned char* units, size_t at, size_t count) {
+    ORRINVALE_EXPECTS(at < count);
     auto unitAt = unitsOf(units);
     if (!language::isReferenceAt(unitAt, at, count)) return;
-    const size_t digitsAt = at + language::kKeyPrefix.size();
-    Digits digits = language::digitsFrom(unitAt, digitsAt, count);
-    size_t length = digits.end - digitsAt;
-    if (length <= kMaxNumberDigits &&
-        language::spellsExactly(unitAt, at, count, language::kKeyPrefix))
-      holdForCredit(digits.value, static_cast<uint32_t>(length));
-    else creditReference(state_, labelFor(units, digitsAt, digits, units + at * kSize));
+    Digits digits = language::referenceDigits(unitAt, at, count);
+    if (digits.count() <= kMaxNumberDigits &&
+        language::spells(unitAt, at, count, language::kKeyPrefix, language::kExactly))
+      holdForCredit(digits.value, static_cast<uint32_t>(digits.count()));
+    else creditReference(state_, labelFor(units, digits, at));
   }
 
   void creditPending() {
@@ -140,11 +145,8 @@ class LineRules {
       startMacro(state_);
       return {Start::MacroStart};
     }
-    if (language::isInvocation(at, first, count)) {
-      size_t digitsAt = first + language::kInvocationDigits;
-      edits_->addInvocation(offset,
-                            labelFor(line, digitsAt, language::digitsFrom(at, digitsAt, count)));
-    }
+    if (language::isInvocation(at, first, count))
+      edits_->addInvocation(offset, labelFor(line, language::invocationDigits(at, first, count)));
     if (!insideMacroFor(state_, lead)) return {Start::Searched};
     if (lead == language::kMacroEnd) {
       creditPending();
@@ -165,8 +167,9 @@ class LineRules {
   // the line's block is credited to the entry of its start and a colon,
   // which nothing can name either, and the line need not be held.
   void enterLongLabel(bool moreThanALabel) {
-    if (moreThanALabel) labelKey_.push_back(static_cast<char16_t>(language::kLabelEnd));
-    enterLabel(state_, indexFor(state_.table, labelKey_));
+    if (moreThanALabel) labelKey_.push_back(static_cast<char>(language::kLabelEnd));
+    enterLabel(state_, indexForAscii(state_.table, labelKey_));
+    std::string().swap(labelKey_);
     rest_ = Rest::Nothing;
   }
 
@@ -178,10 +181,10 @@ class LineRules {
     bool onlyColons = true;
     for (size_t i = digits.end; i < count && onlyColons; ++i)
       onlyColons = at(i) == language::kLabelEnd;
-    const size_t digitsAt = first + language::kKeyPrefix.size();
-    if (onlyColons && language::spellsExactly(at, first, count, language::kKeyPrefix) &&
-        digits.end - digitsAt <= kMaxNumberDigits)
-      return enterLabel(state_, labelFor(line, digitsAt, digits));
+    if (onlyColons &&
+        language::spells(at, first, count, language::kKeyPrefix, language::kExactly) &&
+        digits.count() <= kMaxNumberDigits)
+      return enterLabel(state_, labelFor(line, digits));
     text_.clear();
     decodeText(format_,
                std::string_view(reinterpret_cast<const char*>(line) + first * kSize,
@@ -224,39 +227,46 @@ class LineRules {
     if (pending_.size() == kPendingBatch) creditPending();
   }
 
-  // The entry that the key prefix followed by the digits line[from,
-  // digits.end) names; prefix is the spelling of the key prefix as found, if
-  // it may not be exact.
-  [[gnu::always_inline]] EntryIndex labelFor(const unsigned char* line, size_t from, Digits digits,
-                                             const unsigned char* prefix = nullptr) {
-    size_t length = digits.end - from;
-    if (!prefix && length <= kMaxNumberDigits)
-      return indexForNumber(state_.table, digits.value, static_cast<uint32_t>(length));
-    return labelForText(line, from, digits, prefix);
+  // The entry that a key names: the key prefix followed by digits, the
+  // prefix spelled as the units of line from keyFrom spell it where the key
+  // is read as found (a reference), or as the language spells it (kNoUnit).
+  static constexpr size_t kNoUnit = ~size_t{0};
+  [[gnu::always_inline]] EntryIndex labelFor(const unsigned char* line, Digits digits,
+                                             size_t keyFrom = kNoUnit) {
+    if (keyFrom == kNoUnit && digits.count() <= kMaxNumberDigits)
+      return indexForNumber(state_.table, digits.value, static_cast<uint32_t>(digits.count()));
+    return labelForText(line, digits, keyFrom);
   }
   // labelFor where the key is held as text.
-  [[gnu::noinline]] EntryIndex labelForText(const unsigned char* line, size_t from, Digits digits,
-                                            const unsigned char* prefix) {
+  [[gnu::noinline]] EntryIndex labelForText(const unsigned char* line, Digits digits,
+                                            size_t keyFrom) {
     key_.clear();
-    for (size_t i = 0; i < language::kKeyPrefix.size(); ++i)
-      key_.push_back(
-          static_cast<char16_t>(prefix ? U::at(prefix + i * kSize)
-                                       : static_cast<unsigned char>(language::kKeyPrefix[i])));
-    for (size_t i = from; i < digits.end; ++i) key_.push_back(static_cast<char16_t>(unit(line, i)));
-    return indexFor(state_.table, key_);
+    key_.reserve(language::kKeyPrefix.size() + digits.count());
+    if (keyFrom == kNoUnit) key_.append(language::kKeyPrefix);
+    for (size_t i = keyFrom == kNoUnit ? digits.start : keyFrom; i < digits.end; ++i)
+      key_.push_back(static_cast<char>(unit(line, i)));  // the key's units are ASCII
+    EntryIndex entry = indexForAscii(state_.table, key_);
+    if (key_.capacity() > kKeptKeyCapacity) std::string().swap(key_);
+    return entry;
   }
 
   // What the rest of a long line needs.
   enum class Rest { Nothing, References, LabelColons, LabelSpaces };
   Rest rest_ = Rest::Nothing;
-  std::u16string labelKey_;  // a long label line's, while its rest decides
+  std::string labelKey_;  // a long label line's, while its rest decides
+  // Where a long line stands in the calling order.
+  enum class Phase { Lines, Rest };
+  Phase phase_ = Phase::Lines;
 
   static constexpr size_t kPendingBatch = 32;
   std::vector<PendingNumber> pending_;
   TextFormat format_;
   ScanState& state_;
   EditList* edits_;
-  std::u16string key_, text_;
+  // A key being spelled: kept for the next, unless it was a huge one.
+  static constexpr size_t kKeptKeyCapacity = 4096;
+  std::string key_;
+  std::u16string text_;
 };
 
 #endif  // ORRINVALE_APP_LINE_RULES_H_

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "app/language.h"
+#include "runtime/contracts.h"
 
 namespace {
 
@@ -12,14 +13,14 @@ using language::kKeyPrefix;
 
 // "_Procedure" + 1 to 19 digits, as the digits' value and count; the count
 // keeps leading zeros apart (_Procedure012 is not _Procedure12).
-bool packDigitKey(std::u16string_view key, uint64_t* value, uint32_t* digits) {
+bool packDigitKey(std::string_view key, uint64_t* value, uint32_t* digits) {
   if (key.size() <= kKeyPrefix.size() || key.size() > kKeyPrefix.size() + kMaxNumberDigits ||
-      !std::equal(kKeyPrefix.begin(), kKeyPrefix.end(), key.begin()))
+      !key.starts_with(kKeyPrefix))
     return false;
   uint64_t number = 0;
-  for (char16_t c : key.substr(kKeyPrefix.size())) {
-    if (c < u'0' || c > u'9') return false;
-    number = number * 10 + (c - u'0');
+  for (char c : key.substr(kKeyPrefix.size())) {
+    if (c < '0' || c > '9') return false;
+    number = number * 10 + static_cast<uint64_t>(c - '0');
   }
   *value = number;
   *digits = static_cast<uint32_t>(key.size() - kKeyPrefix.size());
@@ -38,15 +39,15 @@ uint64_t mix(uint64_t x) {
 
 ProcedureTable::ProcedureTable() : slots_(16) { entries.emplace_back(); }
 
-ProcedureTable::Slot& ProcedureTable::slotFor(std::u16string_view key, uint64_t hash,
-                                              uint64_t packed, uint32_t keyLength) {
+ProcedureTable::Slot& ProcedureTable::slotFor(std::string_view key, uint64_t hash, uint64_t packed,
+                                              uint32_t keyLength) {
   size_t mask = slots_.size() - 1;
   for (size_t i = hash & mask;; i = (i + 1) & mask) {
     Slot& slot = slots_[i];
     if (slot.entry == kNoEntry) return slot;
     if (slot.hash != hash || slot.keyLength != keyLength) continue;
     if (keyLength & kDigitKey ? slot.key == packed
-                              : std::u16string_view(keyText_).substr(slot.key, keyLength) == key)
+                              : std::string_view(keyText_).substr(slot.key, keyLength) == key)
       return slot;
   }
 }
@@ -71,7 +72,7 @@ EntryIndex ProcedureTable::newEntry() {
 
 // The hashed entry for a key: packed is the digits' value for digit keys
 // (keyLength then has kDigitKey set), else key is stored as text.
-EntryIndex ProcedureTable::find(std::u16string_view key, uint64_t hash, uint64_t packed,
+EntryIndex ProcedureTable::find(std::string_view key, uint64_t hash, uint64_t packed,
                                 uint32_t keyLength) {
   Slot* slot = &slotFor(key, hash, packed, keyLength);
   if (slot->entry != kNoEntry) return slot->entry;
@@ -112,13 +113,35 @@ void prefetchNumber(const ProcedureTable& table, uint64_t value) {
   if (value < table.byNumber_.size()) __builtin_prefetch(&table.byNumber_[value]);
 }
 
-EntryIndex indexFor(ProcedureTable& table, std::u16string_view key) {
+// A key as stored: its bytes where every unit is ASCII; otherwise a byte
+// that no ASCII key holds, then each unit in two bytes, so that no two keys
+// are stored alike.
+EntryIndex indexForStored(ProcedureTable& table, std::string_view key) {
   uint64_t value;
   uint32_t digits;
   if (packDigitKey(key, &value, &digits)) return indexForNumber(table, value, digits);
   if (key.size() >= ProcedureTable::kDigitKey) throw std::bad_alloc();
-  return table.find(key, std::hash<std::u16string_view>()(key), 0,
-                    static_cast<uint32_t>(key.size()));
+  return table.find(key, std::hash<std::string_view>()(key), 0, static_cast<uint32_t>(key.size()));
+}
+
+EntryIndex indexForAscii(ProcedureTable& table, std::string_view key) {
+  ORRINVALE_EXPECTS(std::none_of(key.begin(), key.end(), [](char c) { return c & 0x80; }));
+  return indexForStored(table, key);
+}
+
+EntryIndex indexFor(ProcedureTable& table, std::u16string_view key) {
+  std::string stored;
+  if (std::all_of(key.begin(), key.end(), [](char16_t c) { return c < 0x80; })) {
+    stored.assign(key.begin(), key.end());
+  } else {
+    stored.reserve(1 + 2 * key.size());
+    stored.push_back(static_cast<char>(kWideKey));
+    for (char16_t c : key) {
+      stored.push_back(static_cast<char>(c & 0xFF));
+      stored.push_back(static_cast<char>(c >> 8));
+    }
+  }
+  return indexForStored(table, stored);
 }
 
 EntryIndex addUnnamedEntry(ProcedureTable& table) { return table.newEntry(); }
@@ -144,7 +167,8 @@ std::vector<EntryIndex> addEntriesOf(ProcedureTable& into, const ProcedureTable&
     entryOf[slot.entry] =
         slot.keyLength & ProcedureTable::kDigitKey
             ? indexForNumber(into, slot.key, slot.keyLength & ~ProcedureTable::kDigitKey)
-            : indexFor(into, std::u16string_view(from.keyText_).substr(slot.key, slot.keyLength));
+            : indexForStored(into,
+                             std::string_view(from.keyText_).substr(slot.key, slot.keyLength));
   }
   return entryOf;
 }

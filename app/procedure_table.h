@@ -83,7 +83,7 @@ class ProcedureTable {
   EntryStore entries;
 
  private:
-  friend EntryIndex indexFor(ProcedureTable&, std::u16string_view);
+  friend EntryIndex indexForStored(ProcedureTable&, std::string_view);
   friend EntryIndex indexForNumber(ProcedureTable&, uint64_t, uint32_t);
   friend void prefetchNumber(const ProcedureTable&, uint64_t);
   friend struct TableKeys;  // the tests read keys back
@@ -112,19 +112,24 @@ class ProcedureTable {
   }
   // indexForNumber for a number not yet in byNumber_.
   EntryIndex entryForNumber(uint64_t value, uint32_t digits);
-  EntryIndex find(std::u16string_view key, uint64_t hash, uint64_t packed, uint32_t keyLength);
-  Slot& slotFor(std::u16string_view key, uint64_t hash, uint64_t packed, uint32_t keyLength);
+  EntryIndex find(std::string_view key, uint64_t hash, uint64_t packed, uint32_t keyLength);
+  Slot& slotFor(std::string_view key, uint64_t hash, uint64_t packed, uint32_t keyLength);
   EntryIndex newEntry();
   void growSlots();
 
   std::vector<EntryIndex> byNumber_;  // entry of "_Procedure<n>", or kNoEntry
   std::vector<Slot> slots_;           // a power of two, at most half full
-  std::u16string keyText_;            // every text key, back to back
+  std::string keyText_;               // every text key, back to back, as stored
 };
 
-// The entry for key, created with used 0 and no refs if missing. This and
-// indexForNumber are the only ways in, for reading and writing alike.
+// The entry for key, created with used 0 and no refs if missing. This,
+// indexForAscii and indexForNumber are the only ways in, for reading and
+// writing alike. A key is held as a byte a unit where its units are ASCII,
+// as every key that a reference can name is; any other takes two.
 EntryIndex indexFor(ProcedureTable& table, std::u16string_view key);
+// indexFor for a key whose units are all ASCII, given a byte a unit.
+inline constexpr unsigned char kWideKey = 0x80;  // opens a stored key of wider units
+EntryIndex indexForAscii(ProcedureTable& table, std::string_view key);
 inline ProcedureEntry& entryFor(ProcedureTable& table, std::u16string_view key) {
   return table.entries[indexFor(table, key)];
 }

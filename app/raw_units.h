@@ -3,20 +3,18 @@
 // machinery through which the block scan and the rewrite read units. The
 // classification is one kernel written over a lane type, with lanes per
 // instruction set (plain code, SSE2, AVX-512BW); the kernel is chosen once
-// per run in one place: the widest the processor runs, unless
-// ORRINVALE_KERNEL names another that it runs.
+// per run (kernel_choice.h), and every classification here runs it.
 #ifndef ORRINVALE_APP_RAW_UNITS_H_
 #define ORRINVALE_APP_RAW_UNITS_H_
 
 #include <array>
 #include <bit>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <string_view>
-#include <utility>
 
+#include "app/kernel_choice.h"
 #include "app/language.h"
 
 #if defined(__x86_64__)
@@ -32,43 +30,6 @@ using language::kCarriageReturn;
 using language::kLineFeed;
 using language::lowerAscii;
 inline uint64_t bitsBelow(size_t bit) { return (uint64_t{1} << bit) - 1; }
-
-// The classification kernels, narrowest first.
-enum class Kernel { Scalar, Sse2, Avx512 };
-
-inline bool processorRuns(Kernel kernel) {
-#if defined(ORRINVALE_AVX512)
-  __builtin_cpu_init();  // may run before the program's constructors
-#endif
-  switch (kernel) {
-    case Kernel::Scalar: return true;
-#if defined(__SSE2__)
-    case Kernel::Sse2: return true;
-#endif
-#if defined(ORRINVALE_AVX512)
-    case Kernel::Avx512: return __builtin_cpu_supports("avx512bw");
-#endif
-    default: return false;
-  }
-}
-
-// The kernel of this run: the widest the processor runs, or the one that
-// ORRINVALE_KERNEL (scalar, sse2, avx512) names, where it runs it; any
-// other value is ignored. A diagnostic, so that every kernel can be run on
-// one machine.
-inline Kernel chooseKernel() {
-  Kernel best = Kernel::Scalar;
-  for (Kernel kernel : {Kernel::Sse2, Kernel::Avx512})
-    if (processorRuns(kernel)) best = kernel;
-  const char* forced = std::getenv("ORRINVALE_KERNEL");
-  if (!forced) return best;
-  constexpr std::pair<std::string_view, Kernel> kNames[] = {
-      {"scalar", Kernel::Scalar}, {"sse2", Kernel::Sse2}, {"avx512", Kernel::Avx512}};
-  for (const auto& [name, kernel] : kNames)
-    if (forced == name && processorRuns(kernel)) return kernel;
-  return best;
-}
-inline const Kernel kRunKernel = chooseKernel();
 
 // One bit per unit of a run of 64: line ends, spaces, reference starts, and
 // the units that decide a rule at a line's start (the language's kLeads,
@@ -185,6 +146,13 @@ struct Avx512Lanes {
       bytes = _mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1);
     }
   }
+  // Only the first units (at most 32) loaded; the others are zero.
+  [[gnu::target("avx512bw")]] Avx512Lanes(const unsigned char* p, size_t units) {
+    __mmask64 load = (uint64_t{1} << (units * kSize)) - 1;
+    __m512i v = _mm512_maskz_loadu_epi8(load, p);
+    if constexpr (kSize == 1) bytes = v;
+    else bytes = _mm512_castsi256_si512(_mm512_cvtsepi16_epi8(v));
+  }
   template <size_t kCount>
   [[gnu::target("avx512bw")]] uint64_t equalAny(const std::array<uint32_t, kCount>& units) const {
     uint64_t found = 0;
@@ -196,10 +164,28 @@ struct Avx512Lanes {
 };
 #endif
 
+// What the kernel needs of a lane type: kUnits units loaded from a pointer,
+// a whole number of times in 64, and a bit per unit equal to any of a few.
+template <typename L>
+concept LaneType = requires(const unsigned char* p, const L lanes) {
+  { L::kUnits } -> std::convertible_to<int>;
+  L(p);
+  { lanes.equalAny(std::array<uint32_t, 3>{}) } -> std::convertible_to<uint64_t>;
+}
+&&L::kUnits > 0 && 64 % L::kUnits == 0;
+
+static_assert(LaneType<ScalarLanes<1, false>> && LaneType<ScalarLanes<4, true>>);
+#if defined(__SSE2__)
+static_assert(LaneType<Sse2Lanes<1, false>> && LaneType<Sse2Lanes<4, true>>);
+#endif
+#if defined(ORRINVALE_AVX512)
+static_assert(LaneType<Avx512Lanes<1, false>> && LaneType<Avx512Lanes<2, false>>);
+#endif
+
 // The kernel, written once over any lane type: the 64 units at p classified
 // into the masks, the units looked for taken from the language. With
 // kEndsOnly, only the line ends (all that mending them needs).
-template <typename Lanes, int kSize, bool kEndsOnly = false>
+template <LaneType Lanes, int kSize, bool kEndsOnly = false>
 [[gnu::always_inline]] inline UnitMasks classifyWith(const unsigned char* p) {
   UnitMasks masks;
   for (int i = 0; i < 64; i += Lanes::kUnits) {
@@ -223,18 +209,11 @@ template <int kSize, bool kBigEndian>
 struct Units {
   static uint32_t at(const unsigned char* p) { return unitAt<kSize, kBigEndian>(p); }
 
-  // Narrows [*first, *end) of the units at line to leave out leading and
-  // trailing spaces (U+0020 only: tabs and everything else stay).
-  static void trimSpaces(const unsigned char* line, size_t* first, size_t* end) {
-    while (*first < *end && at(line + *first * kSize) == language::kSpace) ++*first;
-    while (*end > *first && at(line + (*end - 1) * kSize) == language::kSpace) --*end;
-  }
-
   // Classifies words runs of 64 units from p into masks[0, words); with
   // kEndsOnly, only their line ends (all that mending them needs).
   template <bool kEndsOnly = false>
   static void classifyWords(const unsigned char* p, size_t words, UnitMasks* masks,
-                            Kernel kernel = kRunKernel) {
+                            Kernel kernel = runKernel()) {
     switch (kernel) {
 #if defined(ORRINVALE_AVX512)
       case Kernel::Avx512:
@@ -251,7 +230,7 @@ struct Units {
   }
 
   // Classifies the 64 units at p.
-  static UnitMasks classify(const unsigned char* p, Kernel kernel = kRunKernel) {
+  static UnitMasks classify(const unsigned char* p, Kernel kernel = runKernel()) {
     UnitMasks masks;
     classifyWords(p, 1, &masks, kernel);
     return masks;
@@ -259,28 +238,48 @@ struct Units {
 
   // Only the line ends of the 64 units at p (returns, feeds, zeros): all
   // that mending line ends needs.
-  [[gnu::always_inline]] static UnitMasks classifyEnds(const unsigned char* p,
-                                                       Kernel kernel = kRunKernel) {
-#if defined(__SSE2__)
-    if (kernel != Kernel::Scalar) return classifyWith<Sse2Lanes<kSize, kBigEndian>, kSize, true>(p);
-#endif
-    return classifyWith<ScalarLanes<kSize, kBigEndian>, kSize, true>(p);
+  static UnitMasks classifyEnds(const unsigned char* p, Kernel kernel = runKernel()) {
+    UnitMasks masks;
+    classifyWords<true>(p, 1, &masks, kernel);
+    return masks;
+  }
+
+  // Where the first line end among the units at bytes lies, or units.
+  static size_t firstLineEnd(const unsigned char* bytes, size_t units) {
+    constexpr size_t kChunk = 64;
+    UnitMasks masks[kChunk];
+    for (size_t word = 0; word < units / 64; word += kChunk) {
+      size_t n = std::min(kChunk, units / 64 - word);
+      classifyWords<true>(bytes + 64 * word * kSize, n, masks);
+      for (size_t i = 0; i < n; ++i)
+        if (uint64_t ends = masks[i].ends()) return 64 * (word + i) + std::countr_zero(ends);
+    }
+    size_t at = units / 64 * 64;
+    while (at < units && !endsLine(Units::at(bytes + at * kSize))) ++at;
+    return at;
   }
 
   // How many units a first look for a line's end takes at once.
   static constexpr size_t kNearUnits = 16;
   // A bit for each line end among the kNearUnits units at p: where a short
   // line ends, found without a step per unit.
-  static uint32_t nearEnds(const unsigned char* p, Kernel kernel = kRunKernel) {
-#if defined(__SSE2__)
-    if (kernel != Kernel::Scalar) return nearEndsWith<Sse2Lanes<kSize, kBigEndian>>(p);
+  static uint32_t nearEnds(const unsigned char* p, Kernel kernel = runKernel()) {
+    switch (kernel) {
+#if defined(ORRINVALE_AVX512)
+      case Kernel::Avx512:
+        if constexpr (Avx512Lanes<kSize, kBigEndian>::kRuns) return nearEndsAvx512(p);
+        [[fallthrough]];
 #endif
-    return nearEndsWith<ScalarLanes<kSize, kBigEndian>>(p);
+#if defined(__SSE2__)
+      case Kernel::Sse2: return nearEndsWith<Sse2Lanes<kSize, kBigEndian>>(p);
+#endif
+      default: return nearEndsWith<ScalarLanes<kSize, kBigEndian>>(p);
+    }
   }
 
  private:
-  template <typename Lanes>
-  static uint32_t nearEndsWith(const unsigned char* p) {
+  template <LaneType Lanes>
+  [[gnu::always_inline]] static uint32_t nearEndsWith(const unsigned char* p) {
     uint64_t ends = 0;
     for (size_t i = 0; i < kNearUnits; i += Lanes::kUnits) {
       const Lanes lanes(p + i * kSize);
@@ -289,7 +288,7 @@ struct Units {
     return static_cast<uint32_t>(ends);
   }
 
-  template <typename Lanes, bool kEndsOnly>
+  template <LaneType Lanes, bool kEndsOnly>
   [[gnu::always_inline]] static void classifyWordsWith(const unsigned char* p, size_t words,
                                                        UnitMasks* masks) {
     for (size_t word = 0; word < words; ++word)
@@ -309,6 +308,13 @@ struct Units {
                                                                             size_t words,
                                                                             UnitMasks* masks) {
     classifyWordsWith<Avx512Lanes<kSize, kBigEndian>, kEndsOnly>(p, words, masks);
+  }
+  // The near look with the lanes' first kNearUnits units only: those past
+  // them are not loaded, since they may lie beyond the bytes at hand.
+  [[gnu::target("avx512bw"), gnu::flatten]] static uint32_t nearEndsAvx512(const unsigned char* p) {
+    const Avx512Lanes<kSize, kBigEndian> lanes(p, kNearUnits);
+    return static_cast<uint32_t>(lanes.equalAny(std::array{kCarriageReturn, kLineFeed, 0u}) &
+                                 bitsBelow(kNearUnits));
   }
 #pragma GCC diagnostic pop
 #endif

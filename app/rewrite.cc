@@ -13,15 +13,15 @@
 #include <utility>
 #include <vector>
 
+#include "app/language.h"
 #include "app/line_end_mending.h"
 #include "app/mending_copy.h"
-#include "runtime/seams.h"
+#include "app/source_window.h"
 
 namespace {
 
 // Below this a stretch is cheaper to read and write than to hand to the system.
 constexpr int64_t kSystemCopyMinimum = kMendRegionSize;
-int64_t windowSize() { return seams::sizeOf(seams::Size::RewriteWindow, int64_t{1} << 20); }
 constexpr size_t kAhead = 8;
 
 template <int kSize, bool kBigEndian>
@@ -35,6 +35,7 @@ class EditWriter {
         edits_(edits),
         output_(output),
         done_(copied),
+        window_(source, edits.scannedEnd),
         lineEnd_(lineEndBytes(format)),
         removed_(removedLineParts(format)),
         mending_(edits.unitsEnd, kSize, &mendLineEnds<kSize, kBigEndian>) {}
@@ -70,22 +71,8 @@ class EditWriter {
     return U::at(reinterpret_cast<const unsigned char*>(bytes.data()) + index * kSize);
   }
 
-  // The source's bytes [start, end), through the window; false if the file
-  // ended early or could not be read.
   bool view(int64_t start, int64_t end, std::string_view* bytes) {
-    if (start < windowStart_ || end > windowStart_ + static_cast<int64_t>(window_.size())) {
-      int64_t size = std::max(end - start, std::min(windowSize(), edits_.scannedEnd - start));
-      if (sourceAt_ != start) seekFile(source_, start);
-      window_.resize(static_cast<size_t>(size));
-      int64_t got = readBytes(source_, window_.data(), size);
-      window_.resize(static_cast<size_t>(got));
-      windowStart_ = start;
-      sourceAt_ = start + got;
-      if (got < end - start || source_->readFailed) return false;
-    }
-    *bytes = std::string_view(window_).substr(static_cast<size_t>(start - windowStart_),
-                                              static_cast<size_t>(end - start));
-    return true;
+    return window_.view(start, end, bytes);
   }
 
   // Everything from done_ to end, which lies on a unit boundary: regions with
@@ -105,7 +92,7 @@ class EditWriter {
     if (n <= 0) return true;
     if (n >= kSystemCopyMinimum) {
       output_->copyFrom(source_->handle, done_, n);
-      sourceAt_ = -1;  // the copy leaves the source's position undefined
+      window_.forgetPosition();  // the copy leaves the source's position undefined
     } else {
       std::string_view bytes;
       if (!view(done_, end, &bytes)) return false;
@@ -133,8 +120,9 @@ class EditWriter {
     size_t end = 0;
     if (!viewLine(start, &line, &end)) return false;
     if (line.empty()) return removeLongLine(start);
-    size_t first = 0, last = end;
-    U::trimSpaces(reinterpret_cast<const unsigned char*>(line.data()), &first, &last);
+    auto at = [&line, this](size_t i) { return unit(line, i); };
+    size_t first = language::skipSpaces(at, 0, end);
+    size_t last = language::trimmedEnd(at, first, end);
     // Past the line end, CR LF counting as one. The file's last line may
     // have none: the end of the rewrite adds it.
     bool hasEnd = end * kSize < line.size();
@@ -149,7 +137,8 @@ class EditWriter {
     char* out = output_->room(before_.size + trimmed.size() + after.size + kShortCopy);
     out = copyShort(out, before_.bytes.data(), before_.size,
                     before_.bytes.data() + before_.bytes.size());
-    out = copyShort(out, trimmed.data(), trimmed.size(), window_.data() + window_.size());
+    out = copyShort(out, trimmed.data(), trimmed.size(),
+                    window_.held().data() + window_.held().size());
     out = copyShort(out, after.bytes.data(), after.size, after.bytes.data() + after.bytes.size());
     output_->used(out);
     done_ = start + static_cast<int64_t>(next * kSize);
@@ -162,7 +151,7 @@ class EditWriter {
   bool removeLongLine(int64_t start) {
     int64_t first = -1, last = start, at = start;  // last: after the last unit not a space
     for (bool ended = false; !ended;) {
-      int64_t stop = std::min(at + windowSize(), edits_.unitsEnd);
+      int64_t stop = std::min(at + SourceWindow::size(), edits_.unitsEnd);
       std::string_view bytes;
       if (!view(at, stop, &bytes)) return false;
       size_t units = bytes.size() / kSize, i = 0;
@@ -214,11 +203,12 @@ class EditWriter {
     // Usually the window holds the line and more, and the line is short:
     // its end is found in one look at the next few units.
     constexpr int64_t kLook = U::kNearUnits * kSize;
+    const int64_t windowStart = window_.heldStart();
     int64_t lookEnd =
-        std::min(edits_.unitsEnd, windowStart_ + static_cast<int64_t>(window_.size()));
-    if (start >= windowStart_ && start + kLook + kSize <= lookEnd) {
+        std::min(edits_.unitsEnd, windowStart + static_cast<int64_t>(window_.held().size()));
+    if (start >= windowStart && start + kLook + kSize <= lookEnd) {
       const auto* units =
-          reinterpret_cast<const unsigned char*>(window_.data()) + (start - windowStart_);
+          reinterpret_cast<const unsigned char*>(window_.held().data()) + (start - windowStart);
       if (uint32_t ends = U::nearEnds(units)) {
         *end = static_cast<size_t>(std::countr_zero(ends));
         *line = std::string_view(reinterpret_cast<const char*>(units), (*end + 2) * kSize);
@@ -232,7 +222,7 @@ class EditWriter {
       size_t units = static_cast<size_t>(length / kSize);
       while (*end < units && !endsLine(unit(*line, *end))) ++*end;
       if (*end < units || start + length == edits_.unitsEnd) return true;
-      if (length >= windowSize()) {
+      if (length >= SourceWindow::size()) {
         *line = {};
         return true;
       }
@@ -254,10 +244,8 @@ class EditWriter {
   TextFile* source_;
   const EditList& edits_;
   OutputFile* output_;
-  int64_t done_;           // the source's bytes before this are written or replaced
-  int64_t sourceAt_ = -1;  // where the next read from source takes place; -1 unknown
-  std::string window_;     // the source's bytes from windowStart_
-  int64_t windowStart_ = 0;
+  int64_t done_;  // the source's bytes before this are written or replaced
+  SourceWindow window_;
   const std::string_view lineEnd_;
   const RemovedLineParts removed_;  // what a removed line's comment is made of
   // The comment's fixed parts, zeros after them, so that a short one goes by

@@ -5,6 +5,7 @@
 
 #include "app/language.h"
 #include "app/line_text.h"
+#include "runtime/contracts.h"
 
 namespace {
 
@@ -42,7 +43,8 @@ void finishScan(ScanState& state) { switchContext(state, kMainCode); }
 
 bool findInsideMacro(ScanState& state) {
   state.insideMacroUnknown = false;
-  state.insideMacro = state.findInsideMacroAtStart();
+  ORRINVALE_EXPECTS(state.lookBack != nullptr);
+  state.insideMacro = state.lookBack->startsInsideBlock();
   return state.insideMacro;
 }
 

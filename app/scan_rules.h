@@ -5,12 +5,12 @@
 #define ORRINVALE_APP_SCAN_RULES_H_
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/language.h"
+#include "app/look_back.h"
 #include "app/procedure_table.h"
 #include "runtime/pattern.h"
 
@@ -35,12 +35,13 @@ struct ScanState {
   std::vector<EntryIndex> firstBlock;
   // A scan that starts part way through a file does not know whether it
   // starts inside a block: only a line that starts with "}" or "_" depends on
-  // it, and the first such line finds it out once, by asking this.
+  // it, and the first such line finds it out once, by a look back.
   bool insideMacroUnknown = false;
-  std::function<bool()> findInsideMacroAtStart;
+  LookBack* lookBack = nullptr;
 };
 
-// Asks once whether the scan started inside a block.
+// Asks once whether the scan started inside a block: by a look back, where
+// it started part way through the file.
 bool findInsideMacro(ScanState& state);
 // Whether the scan is inside a block, for a line whose first unit that is not
 // a space is lead.

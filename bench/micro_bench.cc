@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "app/block_scan.h"
 #include "app/driver.h"
 #include "app/line_text.h"
 #include "app/marking.h"
+#include "app/split_scan.h"
 #include "runtime/pattern.h"
 #include "runtime/text_codec.h"
 #include "runtime/text_file.h"

@@ -28,6 +28,11 @@ inline constexpr DirectoryHandle kNoDirectory{};
 // file once symlinks are followed (directory, FIFO, device) is refused at once.
 FileHandle openExistingForReading(const std::string& path);
 
+// One read of up to n bytes from offset, or from the position where offset
+// is -1: the platform's single call, retried where a signal interrupted it.
+// Returns the count read (0 at the end of the file), or -1 on an error.
+int64_t readOnce(FileHandle file, int64_t offset, void* destination, int64_t n);
+
 // Reads up to n bytes, retrying short reads until n or end of file.
 // Returns the count read, or -1 on an error.
 int64_t readFully(FileHandle file, void* destination, int64_t n);

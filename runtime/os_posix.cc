@@ -276,32 +276,13 @@ FileHandle openExistingForReading(const std::string& path) {
   return fileOf(openRegular(path, O_RDONLY));
 }
 
-int64_t readFully(FileHandle file, void* destination, int64_t n) {
-  char* out = static_cast<char*>(destination);
-  int64_t done = 0;
-  while (done < n) {
-    size_t chunk = static_cast<size_t>(std::min<int64_t>(n - done, INT_MAX));
-    ssize_t got = read(fdOf(file), out + done, chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return -1;
-    if (got == 0) break;
-    done += got;
+int64_t readOnce(FileHandle file, int64_t offset, void* destination, int64_t n) {
+  size_t chunk = static_cast<size_t>(std::min<int64_t>(n, INT_MAX));
+  for (;;) {
+    ssize_t got = offset < 0 ? read(fdOf(file), destination, chunk)
+                             : pread(fdOf(file), destination, chunk, offset);
+    if (got >= 0 || errno != EINTR) return got;
   }
-  return done;
-}
-
-int64_t readAt(FileHandle file, int64_t offset, void* destination, int64_t n) {
-  char* out = static_cast<char*>(destination);
-  int64_t done = 0;
-  while (done < n) {
-    size_t chunk = static_cast<size_t>(std::min<int64_t>(n - done, INT_MAX));
-    ssize_t got = pread(fdOf(file), out + done, chunk, offset + done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return -1;
-    if (got == 0) break;
-    done += got;
-  }
-  return done;
 }
 
 bool writeFully(FileHandle file, const void* source, int64_t n) {

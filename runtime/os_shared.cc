@@ -10,6 +10,32 @@
 
 namespace os {
 
+namespace {
+
+// Up to n bytes, from offset or (where offset is -1) from the position,
+// reading on after a short read until n or the end of the file.
+int64_t readAll(FileHandle file, int64_t offset, void* destination, int64_t n) {
+  char* out = static_cast<char*>(destination);
+  int64_t done = 0;
+  while (done < n) {
+    int64_t got = readOnce(file, offset < 0 ? -1 : offset + done, out + done, n - done);
+    if (got < 0) return -1;
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+}  // namespace
+
+int64_t readFully(FileHandle file, void* destination, int64_t n) {
+  return readAll(file, -1, destination, n);
+}
+
+int64_t readAt(FileHandle file, int64_t offset, void* destination, int64_t n) {
+  return readAll(file, offset, destination, n);
+}
+
 bool copyThroughBuffer(FileHandle from, int64_t offset, FileHandle to, int64_t n) {
   std::vector<char> buffer(static_cast<size_t>(std::clamp<int64_t>(n, 0, 1 << 20)));
   while (n > 0) {

@@ -287,36 +287,14 @@ FileHandle openExistingForReading(const std::string& path) {
                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
 }
 
-int64_t readFully(FileHandle file, void* destination, int64_t n) {
-  char* out = static_cast<char*>(destination);
-  int64_t done = 0;
-  while (done < n) {
-    DWORD chunk = static_cast<DWORD>(std::min<int64_t>(n - done, 1 << 30));
-    DWORD got = 0;
-    if (!ReadFile(win(file), out + done, chunk, &got, nullptr)) return -1;
-    if (got == 0) break;
-    done += got;
-  }
-  return done;
-}
-
-int64_t readAt(FileHandle file, int64_t offset, void* destination, int64_t n) {
-  char* out = static_cast<char*>(destination);
-  int64_t done = 0;
-  while (done < n) {
-    OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(offset + done);
-    at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
-    DWORD got = 0;
-    DWORD chunk = static_cast<DWORD>(std::min<int64_t>(n - done, 1 << 30));
-    if (!ReadFile(win(file), out + done, chunk, &got, &at)) {
-      if (GetLastError() == ERROR_HANDLE_EOF) break;
-      return -1;
-    }
-    if (got == 0) break;
-    done += got;
-  }
-  return done;
+int64_t readOnce(FileHandle file, int64_t offset, void* destination, int64_t n) {
+  DWORD chunk = static_cast<DWORD>(std::min<int64_t>(n, 1 << 30));
+  DWORD got = 0;
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  if (ReadFile(win(file), destination, chunk, &got, offset < 0 ? nullptr : &at)) return got;
+  return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
 }
 
 bool writeFully(FileHandle file, const void* source, int64_t n) {

@@ -4,7 +4,7 @@
 // files with many edits. The sizes the work is done in are made small, so
 // that kilobytes meet the edges that megabytes meet in the program; the soak
 // suite runs the same cases at the program's own sizes.
-#include "app/block_scan.h"
+#include "app/split_scan.h"
 
 #include <algorithm>
 #include <random>

@@ -1,6 +1,6 @@
 // What the scan makes of a file, the same whichever way it is read: the
 // reference line by line, or the block scan.
-#include "app/block_scan.h"
+#include "app/split_scan.h"
 
 #include <fstream>
 #include <set>

@@ -23,7 +23,14 @@ struct TableKeys {
       if (slot.entry != entry) continue;
       if (slot.keyLength & ProcedureTable::kDigitKey)
         return spell(slot.key, slot.keyLength & ~ProcedureTable::kDigitKey);
-      return std::u16string(std::u16string_view(table.keyText_).substr(slot.key, slot.keyLength));
+      std::string_view stored = std::string_view(table.keyText_).substr(slot.key, slot.keyLength);
+      if (stored.empty() || static_cast<unsigned char>(stored[0]) != kWideKey)
+        return std::u16string(stored.begin(), stored.end());
+      std::u16string key;
+      for (size_t i = 1; i + 1 < stored.size(); i += 2)
+        key.push_back(static_cast<char16_t>(static_cast<unsigned char>(stored[i]) |
+                                            static_cast<unsigned char>(stored[i + 1]) << 8));
+      return key;
     }
     return {};
   }

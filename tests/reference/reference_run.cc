@@ -166,16 +166,17 @@ void runByLines(std::u16string_view fileName, TextFile* source, TextFormat forma
                 ProcedureTable& table) {
   ReferenceFindings found;
   std::set<std::u16string> reached;
-  bool complete = false;
+  ScanOutcome outcome = ScanOutcome::Unreadable;
   try {
     found = scanByLines(source, format);
-    complete = !source->readFailed && !found.searchFailed;
+    const bool complete = !source->readFailed && !found.searchFailed;
     if (complete) reached = reachedFromMainCode(found);
     fillTable(found, reached, table);
+    if (complete) outcome = ScanOutcome::Complete;
   } catch (const std::bad_alloc&) {
-    complete = false;
+    outcome = ScanOutcome::OutOfMemory;
   }
-  if (!reportScan(fileName, complete, found.macroCount)) return;
+  if (!reportScan(fileName, outcome, found.macroCount)) return;
   Replacement replacement(fileName, source);
   ReplaceStart start = replacement.begin();
   finishRewrite(fileName, source, start, replacement,
