@@ -41,7 +41,6 @@ BlockReader::BlockReader(TextFile* file, int64_t start, ReadBy by, ReadLimit* li
           '\0'),
       heldStart_(start) {
   ORRINVALE_EXPECTS(limit != nullptr && start >= 0);
-  ORRINVALE_EXPECTS(by == ReadBy::Offset || filePosition(file) == start);
 }
 
 bool BlockReader::readMore() {

@@ -3,6 +3,8 @@
 
 #include <cstdlib>
 
+#include "runtime/seams.h"
+
 namespace {
 
 Kernel chosenAtStart() {
@@ -28,6 +30,7 @@ bool processorRuns(Kernel kernel) {
 #if defined(__x86_64__)
   __builtin_cpu_init();  // may run before the program's constructors
 #endif
+  if (seams::kernelHidden(static_cast<int>(kernel))) return false;
   switch (kernel) {
     case Kernel::Scalar: return true;
 #if defined(__SSE2__)

@@ -168,23 +168,24 @@ class LineRules {
   // which nothing can name either, and the line need not be held.
   void enterLongLabel(bool moreThanALabel) {
     if (moreThanALabel) labelKey_.push_back(static_cast<char>(language::kLabelEnd));
-    enterLabel(state_, indexForAscii(state_.table, labelKey_));
+    enterLabel(state_, indexForAscii(state_.table, {labelKey_, {}}));
     std::string().swap(labelKey_);
     rest_ = Rest::Nothing;
   }
 
   void takeLabelLine(const unsigned char* line, size_t first, size_t count, Digits digits) {
-    // The usual label, "_Procedure12:" or "_Procedure12::", is read here;
-    // any other (other case, more text after the colon) is confirmed by the
-    // label pattern, and then its key is the whole line.
+    // A label followed by nothing but colons ("_Procedure12:",
+    // "_PROCEDURE12::") is read here; one with more text after the colon is
+    // confirmed by the label pattern, and then its key is the whole line.
     auto at = unitsOf(line);
     bool onlyColons = true;
     for (size_t i = digits.end; i < count && onlyColons; ++i)
       onlyColons = at(i) == language::kLabelEnd;
-    if (onlyColons &&
-        language::spells(at, first, count, language::kKeyPrefix, language::kExactly) &&
-        digits.count() <= kMaxNumberDigits)
-      return enterLabel(state_, labelFor(line, digits));
+    if (onlyColons) {
+      // The key is "_Procedure" as found and the digits, read where they lie.
+      bool exact = language::spells(at, first, count, language::kKeyPrefix, language::kExactly);
+      return enterLabel(state_, labelFor(line, digits, exact ? kNoUnit : first));
+    }
     text_.clear();
     decodeText(format_,
                std::string_view(reinterpret_cast<const char*>(line) + first * kSize,
@@ -237,15 +238,19 @@ class LineRules {
       return indexForNumber(state_.table, digits.value, static_cast<uint32_t>(digits.count()));
     return labelForText(line, digits, keyFrom);
   }
-  // labelFor where the key is held as text.
+  // labelFor where the key is held as text: read where it lies, where its
+  // units are bytes; else narrowed to a byte a unit (a key's units are ASCII).
   [[gnu::noinline]] EntryIndex labelForText(const unsigned char* line, Digits digits,
                                             size_t keyFrom) {
+    const std::string_view head = keyFrom == kNoUnit ? language::kKeyPrefix : std::string_view();
+    const size_t from = keyFrom == kNoUnit ? digits.start : keyFrom;
+    if constexpr (kSize == 1)
+      return indexForAscii(state_.table,
+                           {head, {reinterpret_cast<const char*>(line) + from, digits.end - from}});
     key_.clear();
-    key_.reserve(language::kKeyPrefix.size() + digits.count());
-    if (keyFrom == kNoUnit) key_.append(language::kKeyPrefix);
-    for (size_t i = keyFrom == kNoUnit ? digits.start : keyFrom; i < digits.end; ++i)
-      key_.push_back(static_cast<char>(unit(line, i)));  // the key's units are ASCII
-    EntryIndex entry = indexForAscii(state_.table, key_);
+    key_.reserve(digits.end - from);
+    for (size_t i = from; i < digits.end; ++i) key_.push_back(static_cast<char>(unit(line, i)));
+    EntryIndex entry = indexForAscii(state_.table, {head, key_});
     if (key_.capacity() > kKeptKeyCapacity) std::string().swap(key_);
     return entry;
   }

@@ -13,10 +13,13 @@ using language::kKeyPrefix;
 
 // "_Procedure" + 1 to 19 digits, as the digits' value and count; the count
 // keeps leading zeros apart (_Procedure012 is not _Procedure12).
-bool packDigitKey(std::string_view key, uint64_t* value, uint32_t* digits) {
-  if (key.size() <= kKeyPrefix.size() || key.size() > kKeyPrefix.size() + kMaxNumberDigits ||
-      !key.starts_with(kKeyPrefix))
+bool packDigitKey(KeyBytes pieces, uint64_t* value, uint32_t* digits) {
+  if (pieces.size() <= kKeyPrefix.size() || pieces.size() > kKeyPrefix.size() + kMaxNumberDigits)
     return false;
+  std::string joined;
+  joined.append(pieces.head).append(pieces.tail);
+  std::string_view key = joined;
+  if (!key.starts_with(kKeyPrefix)) return false;
   uint64_t number = 0;
   for (char c : key.substr(kKeyPrefix.size())) {
     if (c < '0' || c > '9') return false;
@@ -25,6 +28,14 @@ bool packDigitKey(std::string_view key, uint64_t* value, uint32_t* digits) {
   *value = number;
   *digits = static_cast<uint32_t>(key.size() - kKeyPrefix.size());
   return true;
+}
+
+// A key's hash, the same however it is cut into pieces.
+uint64_t hashOf(KeyBytes key) {
+  uint64_t hash = 0xCBF29CE484222325ULL;
+  for (std::string_view piece : {key.head, key.tail})
+    for (char c : piece) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001B3ULL;
+  return hash;
 }
 
 uint64_t mix(uint64_t x) {
@@ -39,7 +50,7 @@ uint64_t mix(uint64_t x) {
 
 ProcedureTable::ProcedureTable() : slots_(16) { entries.emplace_back(); }
 
-ProcedureTable::Slot& ProcedureTable::slotFor(std::string_view key, uint64_t hash, uint64_t packed,
+ProcedureTable::Slot& ProcedureTable::slotFor(KeyBytes key, uint64_t hash, uint64_t packed,
                                               uint32_t keyLength) {
   size_t mask = slots_.size() - 1;
   for (size_t i = hash & mask;; i = (i + 1) & mask) {
@@ -47,7 +58,7 @@ ProcedureTable::Slot& ProcedureTable::slotFor(std::string_view key, uint64_t has
     if (slot.entry == kNoEntry) return slot;
     if (slot.hash != hash || slot.keyLength != keyLength) continue;
     if (keyLength & kDigitKey ? slot.key == packed
-                              : std::string_view(keyText_).substr(slot.key, keyLength) == key)
+                              : key == std::string_view(keyText_).substr(slot.key, keyLength))
       return slot;
   }
 }
@@ -72,8 +83,7 @@ EntryIndex ProcedureTable::newEntry() {
 
 // The hashed entry for a key: packed is the digits' value for digit keys
 // (keyLength then has kDigitKey set), else key is stored as text.
-EntryIndex ProcedureTable::find(std::string_view key, uint64_t hash, uint64_t packed,
-                                uint32_t keyLength) {
+EntryIndex ProcedureTable::find(KeyBytes key, uint64_t hash, uint64_t packed, uint32_t keyLength) {
   Slot* slot = &slotFor(key, hash, packed, keyLength);
   if (slot->entry != kNoEntry) return slot->entry;
   if (2 * (entries.size() + 1) > slots_.size()) {
@@ -82,7 +92,7 @@ EntryIndex ProcedureTable::find(std::string_view key, uint64_t hash, uint64_t pa
   }
   if (!(keyLength & kDigitKey)) {
     packed = keyText_.size();
-    keyText_.append(key);
+    keyText_.append(key.head).append(key.tail);
   }
   EntryIndex index = newEntry();
   *slot = {hash, packed, index, keyLength};
@@ -116,16 +126,17 @@ void prefetchNumber(const ProcedureTable& table, uint64_t value) {
 // A key as stored: its bytes where every unit is ASCII; otherwise a byte
 // that no ASCII key holds, then each unit in two bytes, so that no two keys
 // are stored alike.
-EntryIndex indexForStored(ProcedureTable& table, std::string_view key) {
+EntryIndex indexForStored(ProcedureTable& table, KeyBytes key) {
   uint64_t value;
   uint32_t digits;
   if (packDigitKey(key, &value, &digits)) return indexForNumber(table, value, digits);
   if (key.size() >= ProcedureTable::kDigitKey) throw std::bad_alloc();
-  return table.find(key, std::hash<std::string_view>()(key), 0, static_cast<uint32_t>(key.size()));
+  return table.find(key, mix(hashOf(key)), 0, static_cast<uint32_t>(key.size()));
 }
 
-EntryIndex indexForAscii(ProcedureTable& table, std::string_view key) {
-  ORRINVALE_EXPECTS(std::none_of(key.begin(), key.end(), [](char c) { return c & 0x80; }));
+EntryIndex indexForAscii(ProcedureTable& table, KeyBytes key) {
+  ORRINVALE_EXPECTS(key.size() == 0 || static_cast<unsigned char>((
+                                           key.head.empty() ? key.tail : key.head)[0]) != kWideKey);
   return indexForStored(table, key);
 }
 
@@ -141,7 +152,7 @@ EntryIndex indexFor(ProcedureTable& table, std::u16string_view key) {
       stored.push_back(static_cast<char>(c >> 8));
     }
   }
-  return indexForStored(table, stored);
+  return indexForStored(table, {stored, {}});
 }
 
 EntryIndex addUnnamedEntry(ProcedureTable& table) { return table.newEntry(); }
@@ -167,8 +178,8 @@ std::vector<EntryIndex> addEntriesOf(ProcedureTable& into, const ProcedureTable&
     entryOf[slot.entry] =
         slot.keyLength & ProcedureTable::kDigitKey
             ? indexForNumber(into, slot.key, slot.keyLength & ~ProcedureTable::kDigitKey)
-            : indexForStored(into,
-                             std::string_view(from.keyText_).substr(slot.key, slot.keyLength));
+            : indexForStored(
+                  into, {std::string_view(from.keyText_).substr(slot.key, slot.keyLength), {}});
   }
   return entryOf;
 }

@@ -12,6 +12,16 @@
 #include <utility>
 #include <vector>
 
+// A key's bytes, given in two pieces that are read as one: a key spelled
+// from the file is compared and stored where it lies, without a copy.
+struct KeyBytes {
+  std::string_view head, tail;
+  size_t size() const { return head.size() + tail.size(); }
+  bool operator==(std::string_view stored) const {
+    return stored.size() == size() && stored.starts_with(head) && stored.ends_with(tail);
+  }
+};
+
 // Where an entry stands in ProcedureTable::entries.
 using EntryIndex = uint32_t;
 
@@ -83,7 +93,7 @@ class ProcedureTable {
   EntryStore entries;
 
  private:
-  friend EntryIndex indexForStored(ProcedureTable&, std::string_view);
+  friend EntryIndex indexForStored(ProcedureTable&, KeyBytes);
   friend EntryIndex indexForNumber(ProcedureTable&, uint64_t, uint32_t);
   friend void prefetchNumber(const ProcedureTable&, uint64_t);
   friend struct TableKeys;  // the tests read keys back
@@ -112,8 +122,8 @@ class ProcedureTable {
   }
   // indexForNumber for a number not yet in byNumber_.
   EntryIndex entryForNumber(uint64_t value, uint32_t digits);
-  EntryIndex find(std::string_view key, uint64_t hash, uint64_t packed, uint32_t keyLength);
-  Slot& slotFor(std::string_view key, uint64_t hash, uint64_t packed, uint32_t keyLength);
+  EntryIndex find(KeyBytes key, uint64_t hash, uint64_t packed, uint32_t keyLength);
+  Slot& slotFor(KeyBytes key, uint64_t hash, uint64_t packed, uint32_t keyLength);
   EntryIndex newEntry();
   void growSlots();
 
@@ -129,7 +139,7 @@ class ProcedureTable {
 EntryIndex indexFor(ProcedureTable& table, std::u16string_view key);
 // indexFor for a key whose units are all ASCII, given a byte a unit.
 inline constexpr unsigned char kWideKey = 0x80;  // opens a stored key of wider units
-EntryIndex indexForAscii(ProcedureTable& table, std::string_view key);
+EntryIndex indexForAscii(ProcedureTable& table, KeyBytes key);
 inline ProcedureEntry& entryFor(ProcedureTable& table, std::u16string_view key) {
   return table.entries[indexFor(table, key)];
 }

@@ -87,7 +87,8 @@ struct SecondHalf {
       LookBack lookBack(file->handle, format, unitsStart, split);
       state.lookBack = &lookBack;
       BlockScan<kSize, kBigEndian> scan(file, format, state, &edits, split, ReadBy::Offset, &limit);
-      while (scan.step()) {}
+      while (scan.step())
+        if (seams::helperScanFails()) throw std::bad_alloc();
       state.lookBack = nullptr;
       readFailed = scan.readFailed() || lookBack.failed();
       scanned = true;
@@ -118,14 +119,15 @@ struct SecondHalf {
 template <int kSize, bool kBigEndian>
 class SplitScan {
  public:
+  // The file's units start at unitsStart, its position.
   SplitScan(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
-            BackgroundCopy* copy)
+            BackgroundCopy* copy, int64_t unitsStart)
       : file_(file),
         format_(format),
         state_(state),
         edits_(edits),
         copy_(copy),
-        unitsStart_(filePosition(file)),
+        unitsStart_(unitsStart),
         first_(file, format, state, edits, unitsStart_, ReadBy::Position, &firstLimit_) {}
 
   void run() {
@@ -212,7 +214,11 @@ class SplitScan {
 
 void scanFile(TextFile* file, TextFormat format, ScanState& state, EditList* edits,
               BackgroundCopy* copy) {
+  // Where the position is unknown, so is where the units start: the read
+  // has failed already.
+  const int64_t unitsStart = filePosition(file);
+  if (unitsStart < 0) return;
   withUnitsOf(format, [&]<int kSize, bool kBigEndian>() {
-    SplitScan<kSize, kBigEndian>(file, format, state, edits, copy).run();
+    SplitScan<kSize, kBigEndian>(file, format, state, edits, copy, unitsStart).run();
   });
 }

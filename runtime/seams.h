@@ -37,6 +37,12 @@ int64_t sizeOf(Size what, int64_t usual);
 // at once: at the first line that starts there or after; -1 for the usual
 // choice.
 int64_t scanSplitTarget();
+// Whether the tests hide a classification kernel (by its number) from the
+// processor's list of those it runs.
+bool kernelHidden(int kernel);
+// Whether the second half's scan, on its helper thread, runs out of memory
+// after a block.
+bool helperScanFails();
 // Notes that a step's system call succeeded.
 void noteStep(Step step);
 #else
@@ -45,6 +51,8 @@ constexpr bool openFails() { return false; }
 constexpr bool seekFails() { return false; }
 constexpr int64_t sizeOf(Size, int64_t usual) { return usual; }
 constexpr int64_t scanSplitTarget() { return -1; }
+constexpr bool helperScanFails() { return false; }
+constexpr bool kernelHidden(int) { return false; }
 constexpr void noteStep(Step) {}
 #endif
 

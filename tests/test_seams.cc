@@ -35,6 +35,8 @@ FailureSeam g_opens;
 FailureSeam g_seeks;
 std::array<std::atomic<int64_t>, 5> g_sizes{};  // by seams::Size; 0: the usual
 std::atomic<int64_t> g_splitTarget{-1};
+std::atomic<bool> g_helperScanFails{false};
+std::atomic<int> g_hiddenKernel{-1};
 std::mutex g_stepsLock;
 std::vector<seams::Step> g_steps;
 
@@ -49,6 +51,8 @@ int64_t sizeOf(Size what, int64_t usual) {
   return chosen > 0 ? chosen : usual;
 }
 int64_t scanSplitTarget() { return g_splitTarget.load(); }
+bool helperScanFails() { return g_helperScanFails.load(); }
+bool kernelHidden(int kernel) { return g_hiddenKernel.load() == kernel; }
 void noteStep(Step step) {
   std::lock_guard<std::mutex> guard(g_stepsLock);
   g_steps.push_back(step);
@@ -74,3 +78,5 @@ void useSmallSizes(int64_t bytes) {
     useSize(what, bytes);
 }
 void splitScanAt(int64_t offset) { g_splitTarget = offset; }
+void failHelperScans(bool fail) { g_helperScanFails = fail; }
+void hideKernel(int kernel) { g_hiddenKernel = kernel; }

@@ -36,5 +36,10 @@ void useSmallSizes(int64_t bytes);
 // Every scan splits the file in two at the first line that starts at offset
 // or after (-1: as usual).
 void splitScanAt(int64_t offset);
+// The scan of a second half runs out of memory on its helper thread after
+// its first block.
+void failHelperScans(bool fail);
+// The processor seems not to run the kernel of that number (-1: none hidden).
+void hideKernel(int kernel);
 
 #endif  // ORRINVALE_TESTS_TEST_SEAMS_H_

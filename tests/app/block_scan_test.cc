@@ -165,7 +165,9 @@ class BlockScanTest : public testing::Test {
   // or outside, before its label or after, just before a "}" or a label line
   // whose meaning depends on the block that the first half ends in, between
   // the CR and the LF of a line end; with tiny blocks as well.
-  void expectSplitsAnywhereToAgree(int files, int widestStep) {
+  // Where the helper runs out of memory part way, the main thread scans its
+  // half instead, with the same result.
+  void expectSplitsAnywhereToAgree(int files, int widestStep, bool helperFails = false) {
     if (!os::copyRangeKeepsPosition()) GTEST_SKIP() << "no split where offsets move the position";
     std::mt19937 random(19);
     for (int i = 0; i < files && !HasFailure(); ++i) {
@@ -174,7 +176,9 @@ class BlockScanTest : public testing::Test {
       for (size_t at = 0; at < input.size(); at += 1 + random() % widestStep) {
         splitScanAt(static_cast<int64_t>(at));
         useBlockSize(at % 2 ? 7 : 0);
+        failHelperScans(helperFails);
         std::string tool = runOne(input, RunWay::Tool);
+        failHelperScans(false);
         useBlockSize(0);
         splitScanAt(-1);
         ASSERT_EQ(tool, reference) << at << " " << testing::PrintToString(input);
@@ -399,6 +403,9 @@ TEST_F(BlockScanTest, GeneratedFilesGiveTheSameResultEitherWay) {
 TEST_F(BlockScanTest, TinyBlocksGiveTheSameResult) { expectTinyBlocksToAgree(60); }
 
 TEST_F(BlockScanTest, SplitsAnywhereGiveTheSameResult) { expectSplitsAnywhereToAgree(12, 36); }
+TEST_F(BlockScanTest, AHelperOutOfMemoryLeavesTheResultExact) {
+  expectSplitsAnywhereToAgree(6, 36, true);
+}
 
 // A second half that meets a "}" or a label line before any block opens in
 // it learns whether it starts inside a block by looking back, in steps (of

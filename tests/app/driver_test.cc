@@ -1,9 +1,13 @@
 // Whole-program runs of the real binary, on every platform.
 #include "app/driver.h"
 
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include <gtest/gtest.h>
+
+#include "app/kernel_choice.h"
 
 #include "tests/app/driver_program.h"
 #include "tests/test_support.h"
@@ -45,6 +49,61 @@ TEST(Driver, ReadOnlyFileGetsOnlyTheFoundLine) {
   RunResult result = runTool(dir.path);
   EXPECT_EQ(result.output, consoleBytes(withCredits({"Found 3 procedure macros."})));
   EXPECT_EQ(readBytes(dir.file("Velmarin.asm")), kProgram);
+}
+
+// The kernel variable set for the tool's runs while it lives.
+class KernelVariable {
+ public:
+  explicit KernelVariable(const std::string& value) { set(value.c_str()); }
+  ~KernelVariable() { set(nullptr); }
+
+ private:
+  static void set(const char* value) {
+#ifdef _WIN32
+    _putenv_s(kKernelVariable, value ? value : "");
+#else
+    value ? setenv(kKernelVariable, value, 1) : unsetenv(kKernelVariable);
+#endif
+  }
+};
+
+// A kernel that cannot run is refused before the file is opened, in one
+// line that names those that can; every kernel that can gives the same
+// bytes; "auto" names the kernel that the run picks.
+TEST(Driver, TheKernelIsOneThatRunsOrTheRunIsRefused) {
+  std::string program = largeProgram(300);
+  std::erase(program, '\r');  // line ends to mend, a word at a time
+  program += kProgram;
+  ScratchDir usual;
+  writeBytes(usual.file("Velmarin.asm"), program);
+  const RunResult expected = runTool(usual.path);
+  const std::string rewritten = readBytes(usual.file("Velmarin.asm"));
+  ASSERT_NE(rewritten, program);
+  for (const char* name : {"scalar", "sse2", "avx512", "auto", "bogus"}) {
+    std::optional<Kernel> kernel = chooseKernel(name);
+    ScratchDir dir;
+    writeBytes(dir.file("Velmarin.asm"), program);
+    KernelVariable variable(name);
+    RunResult result = runTool(dir.path);
+    EXPECT_EQ(result.exitStatus, 0) << name;
+    if (!kernel) {
+      EXPECT_EQ(result.output, consoleBytes(withCredits({"Kernel '" + std::string(name) +
+                                                         "' named by ORRINVALE_KERNEL cannot run "
+                                                         "here; kernels that can: " +
+                                                         runnableKernels() + "."})))
+          << name;
+      EXPECT_EQ(readBytes(dir.file("Velmarin.asm")), program) << name;
+      continue;
+    }
+    std::string output = expected.output;
+    if (std::string_view(name) == kAutomaticKernel) {
+      std::string credits = consoleBytes(withCredits({}));
+      output = credits + consoleBytes({"Kernel: " + std::string(kernelName(*kernel)) + "."}) +
+               output.substr(credits.size());
+    }
+    EXPECT_EQ(result.output, output) << name;
+    EXPECT_EQ(readBytes(dir.file("Velmarin.asm")), rewritten) << name;
+  }
 }
 
 }  // namespace
