@@ -17,8 +17,9 @@ add_custom_target(orrinvale_docs ALL DEPENDS ${compressed_docs})
 
 install(TARGETS orrinvale RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_BINARY_DIR}/doc/orrinvale.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES README.md doc/copyright ${CMAKE_BINARY_DIR}/pcre_license.txt
-              ${CMAKE_BINARY_DIR}/doc/changelog.gz
+# The README for users of the program, not the developers' one.
+install(FILES doc/user-readme.md DESTINATION ${orrinvale_doc_dir} RENAME README.md)
+install(FILES doc/copyright ${CMAKE_BINARY_DIR}/pcre_license.txt ${CMAKE_BINARY_DIR}/doc/changelog.gz
         DESTINATION ${orrinvale_doc_dir})
 
 set(CPACK_GENERATOR DEB)

@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/block_scan.h"
+#include "app/split_scan.h"
 #include "app/driver.h"
 #include "runtime/pattern.h"
 #include "tests/reference/reference_run.h"

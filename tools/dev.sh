@@ -19,7 +19,9 @@
 #   tools/dev.sh release   install what is missing, pass the soak tests, build the
 #                          Debian package, the static Linux archive and the
 #                          Windows zip, named by version, into build/dist with
-#                          their SHA256SUMS
+#                          their SHA256SUMS; then again from a copy of the tree
+#                          in another folder, and check that both are the same
+#   tools/dev.sh dist      the release files alone, into build/dist
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -32,7 +34,7 @@ packages=("${example_packages[@]}" libpcre2-dev libgtest-dev libbenchmark-dev
 package_packages=(dpkg-dev lintian man-db file)
 # The Windows build: the cross compiler, Wine to run its tests, and what it
 # takes to build PCRE from Debian's source package.
-windows_packages=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev zip xxd)
+windows_packages=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev zip xxd man-db)
 
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
@@ -183,6 +185,12 @@ run_soak() {
 
 project_version() { sed -n 's/^project(Orrinvale VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt"; }
 
+# The time that every file of a release carries: the commit's, as
+# reproducible-builds.org's SOURCE_DATE_EPOCH has it (one given is kept).
+source_date_epoch() {
+  echo "${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2> /dev/null || echo 0)}"
+}
+
 # The program for any x86-64 Linux: linked statically, PCRE and the C++
 # runtime included.
 build_static() {
@@ -205,10 +213,13 @@ make_release() {  # make_release [BUILD_DIR]: the package from that Release buil
   rm -rf "$stage"
   mkdir -p "$stage/$name"
   strip -o "$stage/$name/orrinvale" build/static/orrinvale
-  cp build/static/pcre_license.txt LICENSE README.md build/static/doc/orrinvale.1 "$stage/$name/"
-  # The same bytes for the same sources: fixed owners, order and times.
+  cp build/static/pcre_license.txt LICENSE build/static/doc/orrinvale.1 "$stage/$name/"
+  cp doc/user-readme.md "$stage/$name/README.md"
+  # The same bytes for the same sources: fixed owners, modes, order and times.
+  chmod 755 "$stage/$name" "$stage/$name/orrinvale"
+  chmod 644 "$stage/$name"/*.* "$stage/$name/LICENSE"
   tar -C "$stage" --sort=name --owner=0 --group=0 --numeric-owner \
-    --mtime="@$(git -C "$root" log -1 --format=%ct 2> /dev/null || echo 0)" -cf - "$name" |
+    --mtime="@$(source_date_epoch)" -cf - "$name" |
     gzip -9n > "$dist/$name.tar.gz"
   build_windows
   cp "build/windows/orrinvale-$version-windows-x86_64.zip" "$dist/"
@@ -267,10 +278,22 @@ build_windows() {
   build build/windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DORRINVALE_PCRE_ROOT="$root/build/windows-deps/install" \
     "${linux[@]}"
-  local zip
+  local zip files=build/windows/zip
   zip=build/windows/orrinvale-$(project_version)-windows-x86_64.zip
-  rm -f build/windows/orrinvale-*windows-x86_64.zip
-  zip -qj "$zip" build/windows/orrinvale.exe build/windows/pcre_license.txt README.md LICENSE
+  rm -rf "$zip" "$files"
+  mkdir -p "$files"
+  cp build/windows/orrinvale.exe build/windows/pcre_license.txt LICENSE "$files/"
+  # The user's README and the manual as text, with Windows line ends.
+  sed 's/$/\r/' doc/user-readme.md > "$files/README.md"
+  sed "s/@PROJECT_VERSION@/$(project_version)/" doc/orrinvale.1 > "$files/orrinvale.1"
+  MANWIDTH=80 man -l "$files/orrinvale.1" 2> /dev/null | col -bx | sed 's/$/\r/' > "$files/orrinvale.txt"
+  rm "$files/orrinvale.1"
+  # The same bytes for the same sources: fixed modes, order and times (in
+  # UTC, as a zip keeps local times), no extra fields.
+  chmod 644 "$files"/*
+  touch -d "@$(source_date_epoch)" "$files"/*
+  (cd "$files" && TZ=UTC zip -qX "$root/$zip" orrinvale.exe orrinvale.txt README.md LICENSE \
+    pcre_license.txt)
   echo "$root/build/windows/orrinvale.exe"
   echo "$root/$zip"
 }
@@ -298,9 +321,21 @@ build_package() {  # build_package [BUILD_DIR]
     build "$dir" -DCMAKE_BUILD_TYPE=Release -DORRINVALE_TESTS=OFF
   fi
   rm -f "$dir"/orrinvale_*.deb
-  (cd "$dir" && cpack > /dev/null)
+  (cd "$dir" && SOURCE_DATE_EPOCH=$(source_date_epoch) cpack > /dev/null)
   deb=$(echo "$root/$dir"/orrinvale_*_"$(dpkg --print-architecture)".deb)
   echo "$deb"
+}
+
+# The release files built again from a copy of the tree in another folder,
+# at the same time, and the release checks given both: the same bytes.
+check_reproducible() {
+  local copy=build/reproduce
+  rm -rf "$copy"
+  mkdir -p "$copy/src"
+  git ls-files -co --exclude-standard | grep -v '^build/' | tar -cf - -T - | tar -xf - -C "$copy/src"
+  SOURCE_DATE_EPOCH=$(source_date_epoch) bash "$copy/src/tools/dev.sh" dist
+  SOURCE_DATE_EPOCH=$(source_date_epoch) bash tests/package/release_test.sh build/dist \
+    build/release "$copy/src/build/dist"
 }
 
 run_benchmarks() {
@@ -326,7 +361,11 @@ case "${1:-}" in
   release)
     install_missing "${packages[@]}" "${package_packages[@]}" "${windows_packages[@]}"
     run_soak
+    make_release
+    check_reproducible ;;
+  dist)
+    install_missing "${packages[@]}" "${package_packages[@]}" "${windows_packages[@]}"
     make_release ;;
-  *) echo "usage: tools/dev.sh example|test|soak|mutants|bench|windows|package|release" >&2
+  *) echo "usage: tools/dev.sh example|test|soak|mutants|bench|windows|package|release|dist" >&2
      exit 2 ;;
 esac

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Checks of the release: the names and the version agree, the checksums
-# verify, the Linux archive holds exactly its files, and its program, linked
-# statically, runs in an empty root and gives the dynamic build's console
-# bytes and file bytes on every format.
-#   release_test.sh DIST_DIR DYNAMIC_BUILD_DIR
+# verify, the Linux archive and the Windows zip hold exactly their files,
+# every file of all three carries the commit's time and the Windows program
+# no time stamp, and the static program runs in an empty root and gives the
+# dynamic build's console bytes and file bytes on every format. Given a
+# second release of the same commit, built in another folder, the two must
+# be the same bytes.
+#   release_test.sh DIST_DIR DYNAMIC_BUILD_DIR [OTHER_DIST_DIR]
 set -uo pipefail
 dist=$(realpath "$1")
 dynamic=$(realpath "$2")
+other=${3:+$(realpath "$3")}
 source_dir=$(realpath "$(dirname "$0")/../..")
 source "$(dirname "$0")/../check.sh"
 
@@ -21,6 +25,33 @@ check "checksums cover every artefact" same "$(awk '{print $2}' "$dist/SHA256SUM
 
 check "archive: exactly its files" same "$(tar -tzf "$dist/$name.tar.gz" | sort)" \
   "$(printf "$name/%s\n" "" LICENSE README.md orrinvale orrinvale.1 pcre_license.txt | sort)"
+zip=$dist/orrinvale-$version-windows-x86_64.zip
+check "zip: exactly its files" same "$(zipinfo -1 "$zip" | sort)" \
+  "$(printf '%s\n' LICENSE README.md orrinvale.exe orrinvale.txt pcre_license.txt | sort)"
+check "zip: the manual is of this version" eval 'unzip -p "$zip" orrinvale.txt | grep -q "orrinvale $version"'
+check "archive and zip: the user's README" eval \
+  'unzip -p "$zip" README.md | tr -d "\r" | cmp -s - "$source_dir/doc/user-readme.md" &&
+   tar -xzOf "$dist/$name.tar.gz" "$name/README.md" | cmp -s - "$source_dir/doc/user-readme.md"'
+
+# Reproducible: no time of the build in any of the three.
+epoch=${SOURCE_DATE_EPOCH:-$(git -C "$source_dir" log -1 --format=%ct 2> /dev/null || echo 0)}
+commit_time=$(TZ=UTC date -d "@$epoch" '+%Y-%m-%d %H:%M:%S')
+times_of() { awk '{print $4 " " $5}' | sort -u; }  # of tar -tv --full-time
+check "archive: every file at the commit's time" same \
+  "$(TZ=UTC tar -tvz --full-time -f "$dist/$name.tar.gz" | times_of)" "$commit_time"
+deb=$dist/orrinvale_${version}_$(dpkg --print-architecture).deb
+check "package: every file at the commit's time" same \
+  "$(dpkg-deb --fsys-tarfile "$deb" | TZ=UTC tar -tv --full-time | times_of)" "$commit_time"
+# A zip keeps even seconds.
+check "zip: every file at the commit's time" same \
+  "$(TZ=UTC zipinfo -T "$zip" | awk '/^-/ {print $7}' | sort -u)" \
+  "$(TZ=UTC date -d "@$((epoch - epoch % 2))" '+%Y%m%d.%H%M%S')"
+check "zip: the program has no time stamp" eval \
+  'unzip -p "$zip" orrinvale.exe > "$work/orrinvale.exe" &&
+   LC_ALL=C x86_64-w64-mingw32-objdump -p "$work/orrinvale.exe" | grep -q "^Time/Date.*1970"'
+if [ -n "$other" ]; then
+  check "built twice: the same bytes" cmp -s "$dist/SHA256SUMS" "$other/SHA256SUMS"
+fi
 tar -xzf "$dist/$name.tar.gz" -C "$work"
 static=$work/$name/orrinvale
 check "archive: the manual is of this version" grep -q "orrinvale $version" "$work/$name/orrinvale.1"
