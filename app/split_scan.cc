@@ -190,8 +190,10 @@ class SplitScan {
       return;
     }
     // The helper ran out of memory: its half is scanned here, where the
-    // first half stopped, in the first half's own state.
+    // first half stopped, in the first half's own state. The first half's
+    // end was no end of the file: its last line needs no line end added.
     second_.reset();
+    edits_->missingLineEnd = false;
     ReadLimit none;
     BlockScan<kSize, kBigEndian> rest(file_, format_, state_, edits_, split, ReadBy::Position,
                                       &none);

@@ -34,7 +34,7 @@ packages=("${example_packages[@]}" libpcre2-dev libgtest-dev libbenchmark-dev
 package_packages=(dpkg-dev lintian man-db file)
 # The Windows build: the cross compiler, Wine to run its tests, and what it
 # takes to build PCRE from Debian's source package.
-windows_packages=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev zip xxd man-db)
+windows_packages=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev zip unzip xxd man-db bsdextrautils)
 
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
