@@ -286,7 +286,8 @@ build_windows() {
   # The user's README and the manual as text, with Windows line ends.
   sed 's/$/\r/' doc/user-readme.md > "$files/README.md"
   sed "s/@PROJECT_VERSION@/$(project_version)/" doc/orrinvale.1 > "$files/orrinvale.1"
-  MANWIDTH=80 man -l "$files/orrinvale.1" 2> /dev/null | col -bx | sed 's/$/\r/' > "$files/orrinvale.txt"
+  LC_ALL=C.UTF-8 MANWIDTH=80 man --nh --nj -l "$files/orrinvale.1" 2> /dev/null | col -bx |
+    sed 's/$/\r/' > "$files/orrinvale.txt"
   rm "$files/orrinvale.1"
   # The same bytes for the same sources: fixed modes, order and times (in
   # UTC, as a zip keeps local times), no extra fields.
