@@ -302,7 +302,9 @@ struct Units {
   // inlined; nothing of ours is uninitialised.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
   template <bool kEndsOnly>
   [[gnu::target("avx512bw"), gnu::flatten]] static void classifyWordsAvx512(const unsigned char* p,
                                                                             size_t words,

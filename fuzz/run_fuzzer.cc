@@ -13,8 +13,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/split_scan.h"
 #include "app/driver.h"
+#include "app/split_scan.h"
 #include "runtime/pattern.h"
 #include "tests/reference/reference_run.h"
 #include "tests/test_seams.h"
