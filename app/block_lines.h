@@ -196,9 +196,10 @@ class BlockLines {
   }
 
   // Where a piece of a long line that ends by count must end, so that no
-  // reference is split: before the last '_' that may go on. Under a
-  // double-byte code page, whose second bytes may look like '_', it ends on
-  // a character's first byte too.
+  // reference is cut before it is known to be one: before the last '_' that
+  // may start one. (The digits of one that is known may go on into the next
+  // piece: the rules hold it open.) Under a double-byte code page, whose
+  // second bytes may look like '_', it ends on a character's first byte too.
   size_t pieceEnd(const unsigned char* bytes, size_t from, size_t count) const {
     size_t underscore = count;  // the last '_', if any
     size_t end = count;
@@ -219,7 +220,7 @@ class BlockLines {
         if (unit(bytes, at - 1) == language::kReferenceStart) underscore = at - 1;
     }
     auto at = [&](size_t i) { return unit(bytes, i); };
-    if (underscore < end && language::referenceGoesOn(at, underscore, end)) return underscore;
+    if (underscore < end && language::referenceUndecided(at, underscore, end)) return underscore;
     return end;
   }
 

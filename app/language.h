@@ -125,12 +125,15 @@ template <typename At>
 Digits referenceDigits(const At& at, size_t from, size_t count) {
   return digitsFrom(at, from + kKeyPrefix.size(), count);
 }
-// Whether a reference from unit from, a '_', may go on past unit count - 1.
+// Whether units [from, count), from a '_', may be the start of a reference
+// that is not yet known to be one: its prefix or its first digit lies past
+// them. (Once its first digit is seen, a reference is one, however many
+// digits follow.)
 template <typename At>
-bool referenceGoesOn(const At& at, size_t from, size_t count) {
+bool referenceUndecided(const At& at, size_t from, size_t count) {
   size_t spelled = lettersSpelled(at, from, count, kKeyPrefix, kInAnyCase);
   if (spelled < kKeyPrefix.size()) return from + spelled == count;
-  return referenceDigits(at, from, count).end == count;
+  return from + kKeyPrefix.size() == count;
 }
 
 // The rules by the start of a trimmed line, whose first unit is first.

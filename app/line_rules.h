@@ -52,8 +52,9 @@ class LineRules {
   // A line longer than the scan's buffer comes in pieces, so that memory
   // stays flat: its head, from its first unit that is not a space, once
   // headReady says that the head holds all that its start's rule needs;
-  // then the rest, in pieces that split no reference (referenceGoesOn says
-  // where one may go on); then its end. What the rest needs is known from
+  // then the rest, in pieces that cut no reference before its first digit
+  // (a reference whose digits reach a piece's end is held open until they
+  // end); then its end. What the rest needs is known from
   // the head: nothing, its references, or whether a label is followed by
   // nothing but colons.
   //
@@ -84,7 +85,10 @@ class LineRules {
   }
   void takeRest(const unsigned char* units, size_t count) {
     ORRINVALE_EXPECTS(phase_ == Phase::Rest);
-    if (rest_ == Rest::References) return takeReferences(units, 0, count);
+    if (rest_ == Rest::References) {
+      size_t from = openReference_ ? goOnWithOpenReference(units, count) : 0;
+      return takeReferences(units, from, count, true);
+    }
     // A label line is "_Procedure12:" with colons and spaces after it; the
     // spaces are trimmed, so a colon after one makes it more than a label.
     for (size_t i = 0; i < count && rest_ != Rest::Nothing; ++i) {
@@ -96,17 +100,20 @@ class LineRules {
   void endLongLine() {
     ORRINVALE_EXPECTS(phase_ == Phase::Rest);
     phase_ = Phase::Lines;
+    if (openReference_) closeOpenReference();
     if (rest_ == Rest::LabelColons || rest_ == Rest::LabelSpaces) enterLongLabel(false);
     rest_ = Rest::Nothing;
   }
 
   // A reference if one starts at units[at]; units[count] is beyond the line,
-  // and no line end can be part of a match.
-  void takeReferenceAt(const unsigned char* units, size_t at, size_t count) {
+  // and no line end can be part of a match, unless the line goes on
+  // (mayGoOn: a piece of a long line), where digits that reach count may too.
+  void takeReferenceAt(const unsigned char* units, size_t at, size_t count, bool mayGoOn = false) {
     ORRINVALE_EXPECTS(at < count);
     auto unitAt = unitsOf(units);
     if (!language::isReferenceAt(unitAt, at, count)) return;
     Digits digits = language::referenceDigits(unitAt, at, count);
+    if (mayGoOn && digits.end == count) return holdOpen(units, at, count);
     if (digits.count() <= kMaxNumberDigits &&
         language::spells(unitAt, at, count, language::kKeyPrefix, language::kExactly))
       holdForCredit(digits.value, static_cast<uint32_t>(digits.count()));
@@ -200,17 +207,42 @@ class LineRules {
 
   // Every reference in a line taken whole. A match holds one '_', its
   // first unit, so each can be tried alone.
-  void takeReferences(const unsigned char* line, size_t first, size_t count) {
+  void takeReferences(const unsigned char* line, size_t first, size_t count, bool mayGoOn = false) {
     constexpr uint32_t kStart = language::kReferenceStart;
     if constexpr (kSize == 1) {
       for (const void* found;
            first < count && (found = memchr(line + first, kStart, count - first));
            first = static_cast<size_t>(static_cast<const unsigned char*>(found) - line) + 1)
-        takeReferenceAt(line, static_cast<const unsigned char*>(found) - line, count);
+        takeReferenceAt(line, static_cast<const unsigned char*>(found) - line, count, mayGoOn);
       return;
     }
     for (size_t at = first; at < count; ++at)
-      if (unit(line, at) == kStart) takeReferenceAt(line, at, count);
+      if (unit(line, at) == kStart) takeReferenceAt(line, at, count, mayGoOn);
+  }
+
+  // A reference in a piece of a long line whose digits reach the piece's
+  // end: its key, a byte a unit, is held until they end, so that a reference
+  // of any length passes through a block of the usual size.
+  void holdOpen(const unsigned char* units, size_t at, size_t count) {
+    openKey_.clear();
+    for (size_t i = at; i < count; ++i) openKey_.push_back(static_cast<char>(unit(units, i)));
+    openReference_ = true;
+  }
+  // The digits that continue the open reference from the start of a piece;
+  // returns where they end (the reference is credited there, unless it is
+  // the piece's end).
+  size_t goOnWithOpenReference(const unsigned char* units, size_t count) {
+    size_t end = 0;
+    for (uint32_t next; end < count && language::isDigit(next = unit(units, end)); ++end)
+      openKey_.push_back(static_cast<char>(next));
+    if (end < count) closeOpenReference();
+    return end;
+  }
+  // The key is "_Procedure" as found and the digits, as for a whole line.
+  void closeOpenReference() {
+    openReference_ = false;
+    creditReference(state_, indexForAscii(state_.table, {openKey_, {}}));
+    if (openKey_.capacity() > kKeptKeyCapacity) std::string().swap(openKey_);
   }
 
   // References by number wait in a batch, so that the table's memory is
@@ -259,6 +291,9 @@ class LineRules {
   enum class Rest { Nothing, References, LabelColons, LabelSpaces };
   Rest rest_ = Rest::Nothing;
   std::string labelKey_;  // a long label line's, while its rest decides
+  // A reference of a long line whose digits go on into the next piece.
+  bool openReference_ = false;
+  std::string openKey_;
   // Where a long line stands in the calling order.
   enum class Phase { Lines, Rest };
   Phase phase_ = Phase::Lines;
