@@ -290,9 +290,12 @@ build_windows() {
     sed 's/$/\r/' > "$files/orrinvale.txt"
   rm "$files/orrinvale.1"
   # The same bytes for the same sources: fixed modes, order and times (in
-  # UTC, as a zip keeps local times), no extra fields.
+  # UTC, as a zip keeps local times, and an even second, as it keeps no odd
+  # one), no extra fields.
+  local epoch
+  epoch=$(source_date_epoch)
   chmod 644 "$files"/*
-  touch -d "@$(source_date_epoch)" "$files"/*
+  touch -d "@$((epoch - epoch % 2))" "$files"/*
   (cd "$files" && TZ=UTC zip -qX "$root/$zip" orrinvale.exe orrinvale.txt README.md LICENSE \
     pcre_license.txt)
   echo "$root/build/windows/orrinvale.exe"

@@ -44,7 +44,7 @@ check "archive: every file at the commit's time" same \
 deb=$dist/orrinvale_${version}_$(dpkg --print-architecture).deb
 check "package: every file at the commit's time" same \
   "$(dpkg-deb --fsys-tarfile "$deb" | TZ=UTC tar -tv --full-time | times_of)" "$commit_time"
-# A zip keeps even seconds.
+# A zip keeps even seconds: the commit's, rounded down.
 check "zip: every file at the commit's time" same \
   "$(TZ=UTC zipinfo -T "$zip" | awk '/^-/ {print $7}' | sort -u)" \
   "$(TZ=UTC date -d "@$((epoch - epoch % 2))" '+%Y%m%d.%H%M%S')"
