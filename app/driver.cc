@@ -146,10 +146,8 @@ bool useChosenKernel() {
   const char* named = std::getenv(kKernelVariable);
   std::optional<Kernel> kernel = chooseKernel(named);
   if (!kernel) {
-    std::string runnable = runnableKernels();
-    printLine(u"Kernel '" + std::u16string(named, named + std::char_traits<char>::length(named)) +
-              u"' named by " + asciiText(kKernelVariable) +
-              u" cannot run here; kernels that can: " + asciiText(runnable) + u".");
+    printLine(u"Kernel '" + asciiText(named) + u"' named by " + asciiText(kKernelVariable) +
+              u" cannot run here; kernels that can: " + asciiText(runnableKernels()) + u".");
     return false;
   }
   useKernel(*kernel);
@@ -162,14 +160,12 @@ int runOrrinvale() {
   initPatterns();
   if (openConsole()) {
     printCredits();
-    if (!useChosenKernel()) {
-      runEndRoutine();
-      return 0;
+    if (useChosenKernel()) {
+      // Left to the end of the process: freeing a few hundred thousand small
+      // reference sets one by one takes longer than marking them did.
+      static ProcedureTable* table = new ProcedureTable;
+      runOnFile(u"Velmarin.asm", *table);
     }
-    // Left to the end of the process: freeing a few hundred thousand small
-    // reference sets one by one takes longer than marking them did.
-    static ProcedureTable* table = new ProcedureTable;
-    runOnFile(u"Velmarin.asm", *table);
   }
   runEndRoutine();
   return 0;

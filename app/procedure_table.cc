@@ -16,9 +16,11 @@ using language::kKeyPrefix;
 bool packDigitKey(KeyBytes pieces, uint64_t* value, uint32_t* digits) {
   if (pieces.size() <= kKeyPrefix.size() || pieces.size() > kKeyPrefix.size() + kMaxNumberDigits)
     return false;
-  std::string joined;
-  joined.append(pieces.head).append(pieces.tail);
-  std::string_view key = joined;
+  // Short enough to be joined on the stack.
+  char joined[kKeyPrefix.size() + kMaxNumberDigits];
+  std::copy(pieces.tail.begin(), pieces.tail.end(),
+            std::copy(pieces.head.begin(), pieces.head.end(), joined));
+  std::string_view key(joined, pieces.size());
   if (!key.starts_with(kKeyPrefix)) return false;
   uint64_t number = 0;
   for (char c : key.substr(kKeyPrefix.size())) {
